@@ -1,0 +1,99 @@
+/*
+ * tapemu: a stand-in for the receiver's firmware on a PC (and under
+ * qemu-mipsel).  It is built as the shared library libtapfirmware.so,
+ * which plays the firmware's role in a process: it exports the
+ * firmware's variables and routines that TAPs look up by name
+ * ("_tapTask", "_curTapTask", "PvrTimeToLinux"), implements every TAP_
+ * call, and stands between a TAP and libc for the calls that take a path,
+ * so that /mnt/hd lands in a disk folder and nothing outside that folder
+ * and the output folder can be changed.
+ *
+ * The tapemu program is a thin main around tapemuMain().  Tests link the
+ * same library and drive it through the calls below: either they load
+ * real TAP files, or they attach the test program itself as a TAP
+ * (emuAttachProgram) and call its code directly.
+ */
+#ifndef EMULATOR_TAPEMU_H
+#define EMULATOR_TAPEMU_H
+
+#include <stddef.h>
+
+#include "../firmware/tap.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct {
+    const char *disk;  /* existing folder that stands in for /mnt/hd */
+    const char *out;   /* output folder, created when missing */
+    int language;      /* what TAP_GetSystemVar(1) answers */
+    int fixedTime;     /* non-zero: the clock stands at the time below */
+    int year, month, day, hour, minute, second;
+    int utf8Firmware;  /* export "_Z26Appl_ConvertToValidUTF8StrPhi" */
+    int firstPts;      /* first /dev/pts/N that opens; -1: none opens */
+    int traceAll;      /* trace TAP_SPrint and the TAP_Mem calls too */
+    int pictures;      /* a PNG per TAP_Osd_Sync (PC build only) */
+} EmuOptions;
+
+/* Fills *options with the defaults: language 0, the PC's clock, no UTF-8
+ * firmware, pseudo-terminal 0 opens first, short trace, pictures on. */
+void emuDefaultOptions(EmuOptions *options);
+
+/* Starts a fresh receiver: empties the task table, opens trace.txt and
+ * console.bin in the output folder, maps /mnt/hd to the disk folder and
+ * turns on confinement.  Returns 1, or 0 with a one-line reason in err. */
+int emuStart(const EmuOptions *options, char *err, size_t errSize);
+
+/* Ends every running TAP, writes the closing summary to the trace and
+ * closes the outputs.  emuStart may be called again afterwards. */
+void emuStop(void);
+
+/* Loads a TAP file as the firmware's loader does and starts it
+ * (__TAP_Init_, TAP_Main).  path is a firmware path inside the disk
+ * ("/ProgramFiles/x.tap") or a PC path, which is first copied into the
+ * disk's /ProgramFiles.  Returns the slot, or -1 with a reason in err. */
+int emuLoadTap(const char *path, char *err, size_t errSize);
+
+/* Makes the calling program a TAP in a free slot: fills its own TAP_
+ * pointers (it must export them, see tests/CMakeLists.txt), records
+ * firmwarePath ("/ProgramFiles/x.tap") as its file and cwd ("/ProgramFiles")
+ * as its working directory, registers handler (may be null) and makes it
+ * the current slot.  Returns the slot, or -1. */
+int emuAttachProgram(const char *firmwarePath, const char *cwd,
+                     dword (*handler)(word event, dword p1, dword p2));
+
+/* Delivers one event to one slot as the firmware does: _curTapTask holds
+ * the slot during the call, an EVENT line goes to the trace, and a TAP
+ * that called TAP_Exit or whose state became 2 ends when the call
+ * returns.  Returns the handler's result (0 for a slot without one). */
+dword emuDeliver(int slot, word event, dword p1, dword p2);
+
+/* Delivers one event to every running TAP in slot order; a key that a
+ * handler answers with 0 goes no further.  Returns the last result. */
+dword emuBroadcast(word event, dword p1, dword p2);
+
+/* 1 while the slot holds a running TAP. */
+int emuSlotRunning(int slot);
+
+/* Sets the receiver's clock (it stands still there). */
+void emuSetTime(int year, int month, int day, int hour, int minute, int second);
+
+/* How often a TAP looked the firmware symbol up by name since emuStart. */
+unsigned emuLookupCount(const char *name);
+
+/* The colour of one pixel of a region's framebuffer, 0 outside it. */
+dword emuOsdPixel(int region, int x, int y);
+
+/* The host folder behind /mnt/hd and the output folder. */
+const char *emuDiskFolder(void);
+const char *emuOutFolder(void);
+
+/* The command line of the tapemu program; returns its exit status. */
+int tapemuMain(int argc, char **argv);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

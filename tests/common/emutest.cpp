@@ -1,0 +1,79 @@
+#include "emutest.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool fileExists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void writeFile(const std::string &path, const std::string &bytes) {
+    std::ofstream o(path, std::ios::binary | std::ios::trunc);
+    o << bytes;
+}
+
+void makeDirs(const std::string &path) {
+    for (size_t i = 1; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0777);
+}
+
+void removeTree(const std::string &path) {
+    std::string cmd = "rm -rf '" + path + "'";
+    if (system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << path;
+}
+
+void EmuTest::SetUp() {
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char &c : name)
+        if (c == '/') c = '_';
+    scratch = std::string(TEST_SCRATCH_DIR) + "/" + name;
+    removeTree(scratch);
+    makeDirs(scratch + "/disk/ProgramFiles");
+    makeDirs(scratch + "/out");
+    emuDefaultOptions(&options);
+    options.pictures = 0;
+    options.fixedTime = 1;
+    options.year = 2016, options.month = 2, options.day = 29;
+    options.hour = 13, options.minute = 5, options.second = 9;
+    configure(options);
+    diskDir = scratch + "/disk", outDir = scratch + "/out";
+    options.disk = diskDir.c_str();
+    options.out = outDir.c_str();
+    char err[256] = "";
+    ASSERT_EQ(1, emuStart(&options, err, sizeof err)) << err;
+    slot = emuAttachProgram("/ProgramFiles/Test.tap", "/ProgramFiles", nullptr);
+    ASSERT_GE(slot, 0);
+}
+
+void EmuTest::TearDown() { emuStop(); }
+
+std::string EmuTest::disk(const std::string &firmwarePath) const { return scratch + "/disk" + firmwarePath; }
+
+std::string EmuTest::out(const std::string &name) const { return scratch + "/out/" + name; }
+
+std::vector<std::string> EmuTest::trace() const { return traceFrom(0); }
+
+std::vector<std::string> EmuTest::traceFrom(size_t first) const {
+    std::vector<std::string> lines;
+    std::istringstream in(readFile(out("trace.txt")));
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    if (first >= lines.size()) return {};
+    return std::vector<std::string>(lines.begin() + first, lines.end());
+}
+
+std::string EmuTest::console() const { return readFile(out("console.bin")); }

@@ -1,0 +1,2 @@
+#include "emutest.h"
+TEST(Smoke, Builds) { SUCCEED(); }
