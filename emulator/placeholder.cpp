@@ -2,4 +2,4 @@
 void emuDefaultOptions(EmuOptions *) {}
 int emuStart(const EmuOptions *, char *, size_t) { return 0; }
 void emuStop(void) {}
-int emuAttachProgram(const char *, const char *, dword (*)(word, dword, dword)) { return -1; }
+int emuAttachProgram(const char *, const char *, EmuEventHandler) { return -1; }

@@ -24,6 +24,9 @@
 extern "C" {
 #endif
 
+/* A TAP's event handler. */
+typedef dword (*EmuEventHandler)(word event, dword p1, dword p2);
+
 typedef struct {
     const char *disk;  /* existing folder that stands in for /mnt/hd */
     const char *out;   /* output folder, created when missing */
@@ -42,7 +45,7 @@ void emuDefaultOptions(EmuOptions *options);
 
 /* Starts a fresh receiver: empties the task table, opens trace.txt and
  * console.bin in the output folder, maps /mnt/hd to the disk folder and
- * turns on confinement.  Returns 1, or 0 with a one-line reason in err. */
+ * turns on confinement.  The strings in options are copied.  Returns 1, or 0 with a one-line reason in err. */
 int emuStart(const EmuOptions *options, char *err, size_t errSize);
 
 /* Ends every running TAP, writes the closing summary to the trace and
@@ -60,8 +63,7 @@ int emuLoadTap(const char *path, char *err, size_t errSize);
  * firmwarePath ("/ProgramFiles/x.tap") as its file and cwd ("/ProgramFiles")
  * as its working directory, registers handler (may be null) and makes it
  * the current slot.  Returns the slot, or -1. */
-int emuAttachProgram(const char *firmwarePath, const char *cwd,
-                     dword (*handler)(word event, dword p1, dword p2));
+int emuAttachProgram(const char *firmwarePath, const char *cwd, EmuEventHandler handler);
 
 /* Delivers one event to one slot as the firmware does: _curTapTask holds
  * the slot during the call, an EVENT line goes to the trace, and a TAP

@@ -55,7 +55,7 @@ void EmuTest::SetUp() {
     options.out = outDir.c_str();
     char err[256] = "";
     ASSERT_EQ(1, emuStart(&options, err, sizeof err)) << err;
-    slot = emuAttachProgram("/ProgramFiles/Test.tap", "/ProgramFiles", nullptr);
+    slot = emuAttachProgram("/ProgramFiles/Test.tap", "/ProgramFiles", handler());
     ASSERT_GE(slot, 0);
 }
 

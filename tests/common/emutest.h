@@ -21,6 +21,8 @@ protected:
 
     // Override to change the receiver before it starts.
     virtual void configure(EmuOptions &) {}
+    // Override to give the attached program an event handler.
+    virtual EmuEventHandler handler() { return nullptr; }
 
     // Host path of a firmware path on the disk: disk("/ProgramFiles/x").
     std::string disk(const std::string &firmwarePath) const;
