@@ -84,6 +84,15 @@ void emuSetTime(int year, int month, int day, int hour, int minute, int second);
 /* How often a TAP looked the firmware symbol up by name since emuStart. */
 unsigned emuLookupCount(const char *name);
 
+/* Hides a firmware symbol from the TAPs' lookups by name (hidden non-zero:
+ * the counted dlsym fails for that name as on firmware without it; 0: it
+ * is found again).  Lookups of a hidden name still count. */
+void emuHideSymbol(const char *name, int hidden);
+
+/* Holds the firmware heap to bytes in use at a time (0: no limit, the
+ * default); a TAP_MemAlloc beyond it returns 0. */
+void emuSetHeapLimit(size_t bytes);
+
 /* The colour of one pixel of a region's framebuffer, 0 outside it. */
 dword emuOsdPixel(int region, int x, int y);
 

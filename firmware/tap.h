@@ -106,8 +106,8 @@ extern dword (*TAP_Exit)(void);
  * of its own (PROGBITS, allocated, read-only, aligned to 4), as the
  * firmware's loader and the TAP information reader expect.
  */
-#define TAP_IDENTITY_(section, type, object, size, value)                                  \
-    extern "C" __attribute__((section(section), used, aligned(4))) \
+#define TAP_IDENTITY_(sectionName, type, object, size, value)                              \
+    extern "C" __attribute__((section(sectionName), used, aligned(4))) \
     const type object size = value
 
 #define TAP_ID(id) TAP_IDENTITY_("._tap_id", dword, __tap_ud__, , id)

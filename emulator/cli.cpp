@@ -1,0 +1,197 @@
+/*
+ * The tapemu command line: starts a receiver on a disk folder, loads the
+ * TAPs, plays a key script and leaves the trace, the console capture and
+ * the screens in the output folder.
+ */
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "emucore.h"
+
+#ifndef TAPEMU_PICTURES
+#define TAPEMU_PICTURES 0
+#endif
+
+static const int EXIT_USAGE = 2;
+static const int EXIT_RUN = 1;
+static const int IDLE_KEY = -1;  // a non-key event in the script
+static const int IDLE_AFTER_SCRIPT = 3;
+
+struct KeyName {
+    const char *name;
+    long code;
+};
+
+static const KeyName keyNames[] = {
+    {"OK", 0x1001E},       {"EXIT", 0x10017},     {"BACK", 0x10012},        {"LEFT", 0x1000F},
+    {"FORWARD", 0x10013},  {"RIGHT", 0x10011},    {"PANEL_OK", 0x5},        {"PANEL_EXIT", 0x6},
+    {"PANEL_BACK", 0x1},   {"PANEL_FORWARD", 0x2}, {"IDLE", IDLE_KEY},
+};
+
+static void usage(void) {
+    fputs("usage: tapemu --disk DIR --out DIR [--keys \"OK EXIT 0x10012 ...\"] [--language N]\n"
+          "              [--time \"YYYY-MM-DD HH:MM:SS\"] [--utf8-firmware] [--pts N|none]\n"
+          "              [--autostart] [--trace-all] [--no-pictures] TAP...\n",
+          stderr);
+}
+
+static int fail(int status, const std::string &reason) {
+    fprintf(stderr, "tapemu: %s\n", reason.c_str());
+    return status;
+}
+
+/* One key of the script: a name or a number (0x.. hex, else decimal). */
+static bool parseKey(const std::string &word, long *code) {
+    for (const KeyName &k : keyNames)
+        if (word == k.name) {
+            *code = k.code;
+            return true;
+        }
+    char *end = nullptr;
+    unsigned long v = strtoul(word.c_str(), &end, 0);
+    if (word.empty() || *end || word[0] == '-' || v > 0xFFFFFFFFul) return false;
+    *code = (long)v;
+    return true;
+}
+
+static bool parseInt(const char *text, int *value) {
+    char *end = nullptr;
+    long v = strtol(text, &end, 0);
+    if (!*text || *end || v < -1000000 || v > 1000000) return false;
+    *value = (int)v;
+    return true;
+}
+
+static std::vector<std::string> autostartTaps(const std::string &disk) {
+    std::vector<std::string> names;
+    std::string folder = disk + "/ProgramFiles/AutoStart";
+    DIR *dir = opendir(folder.c_str());
+    if (!dir) return names;
+    while (struct dirent *e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tap") == 0) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (std::string &n : names) n = "/ProgramFiles/AutoStart/" + n;
+    return names;
+}
+
+int tapemuMain(int argc, char **argv) {
+    EmuOptions options;
+    emuDefaultOptions(&options);
+    options.pictures = TAPEMU_PICTURES;
+    std::string disk, out, keys;
+    bool autostart = false;
+    std::vector<std::string> taps;
+
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool hasValue = i + 1 < argc;
+        const char *value = hasValue ? argv[i + 1] : nullptr;
+        if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts") {
+            if (!hasValue) {
+                usage();
+                return fail(EXIT_USAGE, "option " + a + " needs a value");
+            }
+            i++;
+        }
+        if (a == "--disk") {
+            disk = value;
+        } else if (a == "--out") {
+            out = value;
+        } else if (a == "--keys") {
+            keys += std::string(" ") + value;
+        } else if (a == "--language") {
+            if (!parseInt(value, &options.language)) return fail(EXIT_USAGE, "bad language " + std::string(value));
+        } else if (a == "--time") {
+            int n = 0;
+            if (sscanf(value, "%d-%d-%d %d:%d:%d%n", &options.year, &options.month, &options.day, &options.hour,
+                       &options.minute, &options.second, &n) != 6 ||
+                value[n] || options.month < 1 || options.month > 12 || options.day < 1 || options.day > 31 ||
+                options.hour < 0 || options.hour > 23 || options.minute < 0 || options.minute > 59 ||
+                options.second < 0 || options.second > 59 || options.year < 1858 || options.year > 2037)
+                return fail(EXIT_USAGE, "bad time " + std::string(value) + " (wanted \"YYYY-MM-DD HH:MM:SS\")");
+            options.fixedTime = 1;
+        } else if (a == "--pts") {
+            if (std::string(value) == "none")
+                options.firstPts = -1;
+            else if (!parseInt(value, &options.firstPts) || options.firstPts < 0)
+                return fail(EXIT_USAGE, "bad pseudo-terminal " + std::string(value));
+        } else if (a == "--utf8-firmware") {
+            options.utf8Firmware = 1;
+        } else if (a == "--autostart") {
+            autostart = true;
+        } else if (a == "--trace-all") {
+            options.traceAll = 1;
+        } else if (a == "--no-pictures") {
+            options.pictures = 0;
+        } else if (a == "--help" || a == "-h") {
+            usage();
+            return 0;
+        } else if (a.size() > 1 && a[0] == '-') {
+            usage();
+            return fail(EXIT_USAGE, "unknown option " + a);
+        } else {
+            taps.push_back(a);
+        }
+    }
+    if (disk.empty() || out.empty()) {
+        usage();
+        return fail(EXIT_USAGE, "--disk and --out are required");
+    }
+    if (taps.empty() && !autostart) {
+        usage();
+        return fail(EXIT_USAGE, "no TAP given");
+    }
+
+    std::vector<long> script;
+    size_t at = 0;
+    while (at < keys.size()) {
+        size_t start = keys.find_first_not_of(" \t,", at);
+        if (start == std::string::npos) break;
+        size_t end = keys.find_first_of(" \t,", start);
+        if (end == std::string::npos) end = keys.size();
+        std::string word = keys.substr(start, end - start);
+        long code;
+        if (!parseKey(word, &code)) return fail(EXIT_USAGE, "unknown key " + word);
+        script.push_back(code);
+        at = end;
+    }
+
+    options.disk = disk.c_str();
+    options.out = out.c_str();
+    char err[512] = "";
+    if (!emuStart(&options, err, sizeof err)) return fail(EXIT_RUN, err);
+
+    if (autostart)
+        for (const std::string &tap : autostartTaps(disk))
+            if (emuLoadTap(tap.c_str(), err, sizeof err) < 0) fprintf(stderr, "tapemu: %s (skipped)\n", err);
+    for (const std::string &tap : taps)
+        if (emuLoadTap(tap.c_str(), err, sizeof err) < 0) {
+            emuStop();
+            return fail(EXIT_RUN, err);
+        }
+
+    emuBroadcast(EVT_IDLE, 0, 0);
+    for (long code : script) {
+        if (code == IDLE_KEY)
+            emuBroadcast(EVT_IDLE, 0, 0);
+        else
+            emuBroadcast(EVT_KEY, (dword)code, 0);
+    }
+    for (int i = 0; i < IDLE_AFTER_SCRIPT; i++) emuBroadcast(EVT_IDLE, 0, 0);
+    int screens = emu.pictureCount;
+    emuStop();
+
+    printf("tapemu: ran %zu key(s); trace in %s/trace.txt, console in %s/console.bin", script.size(), out.c_str(),
+           out.c_str());
+    if (screens) printf(", %d screen(s) as %s/screen-NNNN.png", screens, out.c_str());
+    printf("\n");
+    return 0;
+}

@@ -1,0 +1,209 @@
+/*
+ * The firmware's TAP loader: checks a TAP file's identity sections, loads
+ * it as a shared object in a symbol scope of its own, fills its call
+ * pointers, puts it in a slot and starts it through __TAP_Init_ and
+ * TAP_Main.
+ */
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "emucore.h"
+
+static bool readWhole(const std::string &path, std::vector<unsigned char> &bytes) {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    unsigned char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    close(fd);
+    return n == 0;
+}
+
+static unsigned long long little(const std::vector<unsigned char> &b, size_t at, int size) {
+    unsigned long long v = 0;
+    for (int i = size - 1; i >= 0; i--) v = v << 8 | b[at + i];
+    return v;
+}
+
+int emuReadTapId(const std::string &hostPath, dword *id, std::string &reason) {
+    std::vector<unsigned char> b;
+    if (!readWhole(hostPath, b)) {
+        reason = "cannot read the file";
+        return 0;
+    }
+    if (b.size() < 52 || memcmp(b.data(), "\x7F" "ELF", 4) != 0 || (b[4] != 1 && b[4] != 2)) {
+        reason = "not an ELF file";
+        return 0;
+    }
+    if (b[5] != 1) {
+        reason = "not a little-endian ELF file";
+        return 0;
+    }
+    bool wide = b[4] == 2;
+    if (wide && b.size() < 64) {
+        reason = "not an ELF file";
+        return 0;
+    }
+    unsigned long long shoff = wide ? little(b, 0x28, 8) : little(b, 0x20, 4);
+    unsigned entsize = (unsigned)little(b, wide ? 0x3A : 0x2E, 2);
+    unsigned count = (unsigned)little(b, wide ? 0x3C : 0x30, 2);
+    unsigned names = (unsigned)little(b, wide ? 0x3E : 0x32, 2);
+    unsigned needed = wide ? 64 : 40;
+    if (count == 0 || entsize < needed || names >= count || shoff > b.size() ||
+        (unsigned long long)count * entsize > b.size() - shoff) {
+        reason = "no readable section table";
+        return 0;
+    }
+    auto field = [&](unsigned index, unsigned off32, unsigned off64, int size32, int size64) {
+        size_t at = (size_t)shoff + (size_t)index * entsize + (wide ? off64 : off32);
+        return little(b, at, wide ? size64 : size32);
+    };
+    unsigned long long namesOffset = field(names, 0x10, 0x18, 4, 8);
+    unsigned long long namesSize = field(names, 0x14, 0x20, 4, 8);
+    if (namesOffset > b.size() || namesSize > b.size() - namesOffset) {
+        reason = "no readable section names";
+        return 0;
+    }
+    static const char wanted[] = "._tap_id";
+    for (unsigned i = 0; i < count; i++) {
+        unsigned long long name = field(i, 0x00, 0x00, 4, 4);
+        if (name + sizeof wanted > namesSize) continue;
+        if (memcmp(&b[(size_t)(namesOffset + name)], wanted, sizeof wanted) != 0) continue;
+        unsigned long long offset = field(i, 0x10, 0x18, 4, 8);
+        unsigned long long size = field(i, 0x14, 0x20, 4, 8);
+        if (size != 4 || offset > b.size() - 4) {
+            reason = "section ._tap_id is not 4 bytes";
+            return 0;
+        }
+        *id = (dword)little(b, (size_t)offset, 4);
+        return 1;
+    }
+    reason = "no ._tap_id section";
+    return 0;
+}
+
+static void setError(char *err, size_t errSize, const std::string &text) {
+    if (err && errSize) snprintf(err, errSize, "%s", text.c_str());
+}
+
+static bool isFile(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+static bool copyInto(const std::string &from, const std::string &to) {
+    std::vector<unsigned char> bytes;
+    if (!readWhole(from, bytes)) return false;
+    int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0755);
+    if (fd < 0) return false;
+    bool ok = write(fd, bytes.data(), bytes.size()) == (ssize_t)bytes.size();
+    return close(fd) == 0 && ok;
+}
+
+static void *lookupInTap(void *handle, const char *name) { return emuRealDlsym(handle, name); }
+
+struct StartCall {
+    int (*init)(TapEntryRecord *);
+    TapEntryRecord record;
+    int (*main)(void);
+    int mainResult;
+};
+
+static void runInit(void *context) {
+    StartCall *call = (StartCall *)context;
+    call->init(&call->record);
+}
+
+static void runMain(void *context) {
+    StartCall *call = (StartCall *)context;
+    call->mainResult = call->main();
+}
+
+void emuRememberHandle(void *handle);
+
+int emuLoadTap(const char *path, char *err, size_t errSize) {
+    if (!emu.started) {
+        setError(err, errSize, "the receiver is not running");
+        return -1;
+    }
+    if (!path || !*path) {
+        setError(err, errSize, "no TAP file given");
+        return -1;
+    }
+    std::string firmwarePath, host;
+    if (path[0] == '/' && isFile(emuHostPath(emuNormalise("/", path)))) {
+        firmwarePath = emuNormalise("/", path);
+        host = emuHostPath(firmwarePath);
+    } else if (isFile(path)) {
+        // a file on the PC: the user copies it onto the receiver first
+        std::string name = path;
+        name = name.substr(name.rfind('/') + 1);
+        firmwarePath = "/ProgramFiles/" + name;
+        host = emuHostPath(firmwarePath);
+        mkdir(emuHostPath("/ProgramFiles").c_str(), 0777);
+        char a[PATH_MAX], b[PATH_MAX];
+        bool same = realpath(path, a) && realpath(host.c_str(), b) && strcmp(a, b) == 0;
+        if (!same && !copyInto(path, host)) {
+            setError(err, errSize, std::string(path) + ": cannot copy it into /ProgramFiles");
+            return -1;
+        }
+    } else {
+        setError(err, errSize, std::string(path) + ": no such TAP file");
+        return -1;
+    }
+
+    dword id = 0;
+    std::string reason;
+    if (!emuReadTapId(host, &id, reason)) {
+        setError(err, errSize, std::string(path) + ": " + reason);
+        return -1;
+    }
+    void *handle = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char *why = dlerror();
+        setError(err, errSize, std::string(path) + ": cannot load: " + (why ? why : "?"));
+        return -1;
+    }
+    StartCall call{};
+    call.init = (int (*)(TapEntryRecord *))emuRealDlsym(handle, "__TAP_Init_");
+    if (!call.init) {
+        dlclose(handle);
+        setError(err, errSize, std::string(path) + ": no entry point __TAP_Init_");
+        return -1;
+    }
+    int slot = emuClaimSlot(firmwarePath.c_str(), nullptr, nullptr, id);
+    if (slot < 0) {
+        dlclose(handle);
+        setError(err, errSize, std::string(path) + ": no free slot");
+        return -1;
+    }
+    emuSlots[slot].handle = handle;
+    emuRememberHandle(handle);
+    emuFillCalls(lookupInTap, handle);
+
+    char line[64];
+    snprintf(line, sizeof line, " id 0x%08X", (unsigned)id);
+    traceLine("LOAD " + std::to_string(slot) + " " + traceString(firmwarePath.c_str()) + line);
+
+    if (!emuRunInSlot(slot, runInit, &call)) return slot;  // hung: already ended
+    call.main = call.record.main ? call.record.main : (int (*)(void))emuRealDlsym(handle, "TAP_Main");
+    if (!emuSlots[slot].used) return slot;
+    _tapTask[slot].handler =
+        call.record.eventHandler ? call.record.eventHandler : (EmuEventHandler)emuRealDlsym(handle, "TAP_EventHandler");
+    if (!call.main) {
+        traceLine("MAIN " + std::to_string(slot) + " missing");
+        emuEndSlot(slot, "ended without TAP_Main");
+        return slot;
+    }
+    if (!emuRunInSlot(slot, runMain, &call)) return slot;
+    traceLine("MAIN " + std::to_string(slot) + " -> " + std::to_string(call.mainResult));
+    if (call.mainResult == 0) emuEndSlot(slot, "ended as TAP_Main returned 0");
+    return slot;
+}

@@ -1,0 +1,154 @@
+// The stand-in's OSD regions: framebuffers, fills, outlines, text and the
+// composed screen.
+#include "osd.h"
+
+#include <stdlib.h>
+
+#include "picture.h"
+
+namespace {
+
+struct Region {
+    int x, y;                // position on the screen
+    PictureBuffer buffer;    // pixels == nullptr: the handle is free
+    unsigned long order;     // creation sequence, for composing the screen
+};
+
+// Regions by handle; index 0 is never used.
+Region gRegions[OSD_MAX_REGIONS + 1];
+// The sequence number the next created region gets.
+unsigned long gNextOrder = 1;
+
+// The largest side of a region: a multiple of the screen is plenty.
+const int kMaxSide = 4096;
+
+Region *findRegion(int region) {
+    if (region < 1 || region > OSD_MAX_REGIONS || !gRegions[region].buffer.pixels) return nullptr;
+    return &gRegions[region];
+}
+
+// Clips the interval [start, start + length) to [0, limit); in 64 bits,
+// so that sums of huge or wrapped values cannot overflow.  False when
+// nothing is left.
+bool clipSpan(long long start, long long length, int limit, int *from, int *to) {
+    if (length <= 0) return false;
+    long long a = start, b = start + length;
+    if (a < 0) a = 0;
+    if (b > limit) b = limit;
+    if (a >= b) return false;
+    *from = (int)a, *to = (int)b;
+    return true;
+}
+
+void fill(Region *r, long long x, long long y, long long w, long long h, uint32_t colour) {
+    int x0, x1, y0, y1;
+    if (!clipSpan(x, w, r->buffer.width, &x0, &x1) || !clipSpan(y, h, r->buffer.height, &y0, &y1))
+        return;
+    for (int row = y0; row < y1; row++) {
+        uint32_t *p = r->buffer.pixels + (size_t)row * r->buffer.width;
+        for (int col = x0; col < x1; col++) p[col] = colour;
+    }
+}
+
+}  // namespace
+
+int osdCreate(int x, int y, int width, int height) {
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return 0;
+    for (int handle = 1; handle <= OSD_MAX_REGIONS; handle++) {
+        Region &r = gRegions[handle];
+        if (r.buffer.pixels) continue;
+        r.buffer.pixels = (uint32_t *)calloc((size_t)width * height, sizeof(uint32_t));
+        if (!r.buffer.pixels) return 0;
+        r.buffer.width = width, r.buffer.height = height;
+        r.x = x, r.y = y;
+        r.order = gNextOrder++;
+        return handle;
+    }
+    return 0;
+}
+
+int osdDelete(int region) {
+    Region *r = findRegion(region);
+    if (!r) return -1;
+    free(r->buffer.pixels);
+    *r = Region();
+    return 0;
+}
+
+int osdFillBox(int region, int x, int y, int w, int h, uint32_t colour) {
+    Region *r = findRegion(region);
+    if (!r) return -1;
+    fill(r, x, y, w, h, colour);
+    return 0;
+}
+
+int osdDrawRectangle(int region, int x, int y, int w, int h, int thickness, uint32_t colour) {
+    Region *r = findRegion(region);
+    if (!r) return -1;
+    if (thickness <= 0 || w <= 0 || h <= 0) return 0;
+    if (2LL * thickness >= w || 2LL * thickness >= h) {
+        fill(r, x, y, w, h, colour);
+        return 0;
+    }
+    long long t = thickness, inner = (long long)h - 2 * t;
+    fill(r, x, y, w, t, colour);
+    fill(r, x, (long long)y + h - t, w, t, colour);
+    fill(r, x, (long long)y + t, t, inner, colour);
+    fill(r, (long long)x + w - t, (long long)y + t, t, inner, colour);
+    return 0;
+}
+
+int osdPutS(int region, int x, int y, int rightLimit, const char *text, uint32_t textColour,
+            uint32_t backColour, int fontType, int fontSize, int dot, int align) {
+    (void)fontType, (void)dot;
+    Region *r = findRegion(region);
+    if (!r || !text) return -1;
+    pictureText(&r->buffer, x, y, rightLimit, text, textColour, backColour, fontSize, align);
+    return 0;
+}
+
+uint32_t osdPixel(int region, int x, int y) {
+    Region *r = findRegion(region);
+    if (!r || x < 0 || y < 0 || x >= r->buffer.width || y >= r->buffer.height) return 0;
+    return r->buffer.pixels[(size_t)y * r->buffer.width + x];
+}
+
+int osdWritePng(const char *path) {
+    if (!path) return 0;
+    static uint32_t screen[OSD_SCREEN_WIDTH * OSD_SCREEN_HEIGHT];
+    for (uint32_t &p : screen) p = 0xFF000000;
+
+    // Regions in the order they were created: each one painted over the
+    // ones before it.
+    unsigned long done = 0;
+    for (;;) {
+        Region *next = nullptr;
+        for (int h = 1; h <= OSD_MAX_REGIONS; h++) {
+            Region *r = &gRegions[h];
+            if (r->buffer.pixels && r->order > done && (!next || r->order < next->order)) next = r;
+        }
+        if (!next) break;
+        done = next->order;
+        int x0, x1, y0, y1;
+        if (!clipSpan(next->x, next->buffer.width, OSD_SCREEN_WIDTH, &x0, &x1) ||
+            !clipSpan(next->y, next->buffer.height, OSD_SCREEN_HEIGHT, &y0, &y1))
+            continue;
+        for (int sy = y0; sy < y1; sy++) {
+            const uint32_t *src = next->buffer.pixels + (size_t)(sy - next->y) * next->buffer.width;
+            uint32_t *dst = screen + (size_t)sy * OSD_SCREEN_WIDTH;
+            for (int sx = x0; sx < x1; sx++) {
+                uint32_t c = src[sx - next->x];
+                if (c >> 24 == 0xFF) dst[sx] = c;
+                else if (c >> 24) dst[sx] = pictureBlend(dst[sx], c, 255);
+            }
+        }
+    }
+    PictureBuffer picture = {screen, OSD_SCREEN_WIDTH, OSD_SCREEN_HEIGHT};
+    return pictureWritePng(path, &picture);
+}
+
+void osdReset(void) {
+    for (int h = 1; h <= OSD_MAX_REGIONS; h++)
+        if (gRegions[h].buffer.pixels) osdDelete(h);
+    gNextOrder = 1;
+}

@@ -1,0 +1,50 @@
+/*
+ * trace.txt: one line per firmware call or event, flushed per line, so
+ * that a crash of the TAP still leaves everything up to the crash.
+ */
+#include <stdio.h>
+
+#include "emucore.h"
+
+static FILE *traceFile = nullptr;
+
+void traceOpen(const std::string &path) {
+    traceClose();
+    traceFile = fopen(path.c_str(), "wb");
+}
+
+void traceClose(void) {
+    if (traceFile) fclose(traceFile);
+    traceFile = nullptr;
+}
+
+void traceLine(const std::string &line) {
+    if (!traceFile) return;
+    fwrite(line.data(), 1, line.size(), traceFile);
+    fputc('\n', traceFile);
+    fflush(traceFile);
+}
+
+std::string traceString(const char *text) {
+    if (!text) return "NULL";
+    std::string s = "\"";
+    for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
+        if (*p == '"' || *p == '\\') {
+            s += '\\';
+            s += (char)*p;
+        } else if (*p >= 0x20 && *p <= 0x7E) {
+            s += (char)*p;
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", *p);
+            s += hex;
+        }
+    }
+    return s + "\"";
+}
+
+std::string traceColour(dword colour) {
+    char hex[16];
+    snprintf(hex, sizeof hex, "0x%08X", (unsigned)colour);
+    return hex;
+}

@@ -1,2 +1,0 @@
-#include "emutest.h"
-TEST(Smoke, Builds) { SUCCEED(); }
