@@ -106,8 +106,8 @@ static int fwEnterNormal(void) {
 void emuSetSlotCwd(int slot, const std::string &cwd);
 
 static bool isFolder(const std::string &host) {
-    struct stat st;
-    return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    struct stat64 st;
+    return stat64(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 static int fwHddChangeDir(const char *path) {
@@ -124,8 +124,8 @@ static int fwHddChangeDir(const char *path) {
 
 static int fwHddExist(const char *name) {
     std::string target = emuNormalise(currentCwd(), name);
-    struct stat st;
-    int r = !target.empty() && lstat(emuHostPath(target).c_str(), &st) == 0 ? 1 : 0;
+    struct stat64 st;
+    int r = !target.empty() && lstat64(emuHostPath(target).c_str(), &st) == 0 ? 1 : 0;
     traceLine("TAP_Hdd_Exist " + traceString(name) + " -> " + num(r));
     return r;
 }

@@ -72,7 +72,7 @@ static std::vector<std::string> autostartTaps(const std::string &disk) {
     std::string folder = disk + "/ProgramFiles/AutoStart";
     DIR *dir = opendir(folder.c_str());
     if (!dir) return names;
-    while (struct dirent *e = readdir(dir)) {
+    while (struct dirent64 *e = readdir64(dir)) {
         std::string name = e->d_name;
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tap") == 0) names.push_back(name);
     }
@@ -95,10 +95,7 @@ int tapemuMain(int argc, char **argv) {
         bool hasValue = i + 1 < argc;
         const char *value = hasValue ? argv[i + 1] : nullptr;
         if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts") {
-            if (!hasValue) {
-                usage();
-                return fail(EXIT_USAGE, "option " + a + " needs a value");
-            }
+            if (!hasValue) return fail(EXIT_USAGE, "option " + a + " needs a value");
             i++;
         }
         if (a == "--disk") {
@@ -135,20 +132,17 @@ int tapemuMain(int argc, char **argv) {
             usage();
             return 0;
         } else if (a.size() > 1 && a[0] == '-') {
-            usage();
-            return fail(EXIT_USAGE, "unknown option " + a);
+            return fail(EXIT_USAGE, "unknown option " + a + " (see --help)");
         } else {
             taps.push_back(a);
         }
     }
-    if (disk.empty() || out.empty()) {
+    if (argc <= 1) {
         usage();
-        return fail(EXIT_USAGE, "--disk and --out are required");
+        return EXIT_USAGE;
     }
-    if (taps.empty() && !autostart) {
-        usage();
-        return fail(EXIT_USAGE, "no TAP given");
-    }
+    if (disk.empty() || out.empty()) return fail(EXIT_USAGE, "--disk and --out are required (see --help)");
+    if (taps.empty() && !autostart) return fail(EXIT_USAGE, "no TAP given (see --help)");
 
     std::vector<long> script;
     size_t at = 0;

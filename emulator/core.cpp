@@ -117,8 +117,8 @@ static bool makeFolders(const std::string &path) {
         std::string part = path.substr(0, i);
         if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
     }
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    struct stat64 st;
+    return stat64(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 static void clearSlot(int slot) {
@@ -138,8 +138,8 @@ int emuStart(const EmuOptions *options, char *err, size_t errSize) {
         setError(err, errSize, "no disk or output folder given");
         return 0;
     }
-    struct stat st;
-    if (stat(options->disk, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    struct stat64 st;
+    if (stat64(options->disk, &st) != 0 || !S_ISDIR(st.st_mode)) {
         setError(err, errSize, std::string("disk folder ") + options->disk + " does not exist");
         return 0;
     }

@@ -94,8 +94,8 @@ static void setError(char *err, size_t errSize, const std::string &text) {
 }
 
 static bool isFile(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    struct stat64 st;
+    return stat64(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 static bool copyInto(const std::string &from, const std::string &to) {

@@ -56,12 +56,13 @@ bool loadFonts() {
     return gFontState == 1;
 }
 
-// Size code 0 small, 1 the normal line (its box is 24 pixels high, so
-// that text placed 4 below a 30-pixel button's top stays inside it), 2
-// and above the bold title.
+// Size code 0 small, 1 the normal line, 2 and above the bold title.  The
+// normal line's box is 22 pixels high, so that text placed 4 below a
+// 30-pixel button's top stays inside it, and "/ProgramFiles/AutoStart"
+// (212 pixels) fits the installer's 220-pixel button.
 FT_Face faceForSize(int fontSize) {
     FT_Face face = fontSize >= 2 ? gBold : gRegular;
-    FT_Set_Pixel_Sizes(face, 0, fontSize <= 0 ? 16 : fontSize == 1 ? 20 : 26);
+    FT_Set_Pixel_Sizes(face, 0, fontSize <= 0 ? 14 : fontSize == 1 ? 18 : 26);
     return face;
 }
 

@@ -15,9 +15,9 @@ typedef struct {
     int width, height;
 } PictureBuffer;
 
-/* Draws text into buffer as osdPutS describes (the box is already known
- * to lie anywhere, the clipping happens here).  Returns 1 when the text
- * could be laid out (font loaded), 0 otherwise. */
+/* Draws text into buffer as osdPutS describes, clipped to the buffer and
+ * to the room between x and rightLimit.  Returns 1 when the font is
+ * loaded (the text was drawn), 0 otherwise. */
 int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char *text,
                 uint32_t textColour, uint32_t backColour, int fontSize, int align);
 

@@ -155,10 +155,10 @@ bool emuMayChange(const std::string &mapped, bool followFinalLink) {
             std::string base = resolveExisting(parentOf(path));
             target = base == "/" ? "/" + name : base + "/" + name;
         }
-        struct stat st;
+        struct stat64 st;
         char link[PATH_MAX];
         ssize_t n;
-        if (!followFinalLink || lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
+        if (!followFinalLink || lstat64(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
             (n = readlink(target.c_str(), link, sizeof link - 1)) <= 0)
             return within(target, emu.diskReal) || within(target, emu.outReal);
         link[n] = 0;
@@ -311,7 +311,11 @@ EMU_EXPORT int chdir(const char *path) {
 EMU_EXPORT int mkdir(const char *path, mode_t mode) {
     REAL(mkdir);
     std::string mapped = emuMapPath(path);
-    if (refused(mapped, false)) return -1;
+    struct stat64 st;
+    if (!emuMayChange(mapped, false)) {
+        errno = lstat64(mapped.c_str(), &st) == 0 ? EEXIST : EACCES;  // an existing folder stays as it was
+        return -1;
+    }
     return real_mkdir(mapped.c_str(), mode);
 }
 

@@ -71,8 +71,8 @@ static void complain(const std::string &command, const std::string &what) {
 static std::string reason(void) { return strerror(errno); }
 
 static bool isFolder(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    struct stat64 st;
+    return stat64(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 static std::string baseName(const std::string &path) {
@@ -107,8 +107,8 @@ static bool copyFile(const std::string &from, const std::string &to) {
         complain("cp", "cannot stat '" + from + "': " + reason());
         return false;
     }
-    struct stat st;
-    fstat(in, &st);
+    struct stat64 st;
+    fstat64(in, &st);
     if (S_ISDIR(st.st_mode)) {
         close(in);
         complain("cp", "-r not specified; omitting directory '" + from + "'");
@@ -193,8 +193,8 @@ static int runMkdir(const Words &args) {
 }
 
 static bool removeTree(const std::string &path, bool force, bool recursive) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
+    struct stat64 st;
+    if (lstat64(path.c_str(), &st) != 0) {
         if (force && errno == ENOENT) return true;
         complain("rm", "cannot remove '" + path + "': " + reason());
         return false;
@@ -212,7 +212,7 @@ static bool removeTree(const std::string &path, bool force, bool recursive) {
     DIR *dir = opendir(path.c_str());
     if (dir) {
         std::vector<std::string> names;
-        while (struct dirent *e = readdir(dir))
+        while (struct dirent64 *e = readdir64(dir))
             if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
         closedir(dir);
         for (const std::string &name : names) ok = removeTree(path + "/" + name, force, recursive) && ok;

@@ -32,7 +32,8 @@ void LogEntryVelaLibPrintf(int console, const char *format, ...)
 
     char stamp[40];
     byte second = 0;
-    TimeFormat(Now(&second), second, TIMESTAMP_YMDHMS, stamp);
+    dword now = Now(&second);
+    TimeFormat(now, second, TIMESTAMP_YMDHMS, stamp);
     strcat(stamp, " ");
 
     FILE *log = fopen(VELALIB_LOG, "r+");

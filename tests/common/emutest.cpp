@@ -16,8 +16,8 @@ std::string readFile(const std::string &path) {
 }
 
 bool fileExists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    struct stat64 st;  // 64-bit inode numbers on the receiver build too
+    return lstat64(path.c_str(), &st) == 0;
 }
 
 void writeFile(const std::string &path, const std::string &bytes) {

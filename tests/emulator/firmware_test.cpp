@@ -121,6 +121,8 @@ struct TimeCase {
     dword linux;
 };
 
+void PrintTo(const TimeCase &c, std::ostream *o) { *o << c.what; }
+
 class PvrTime : public EmuTest, public ::testing::WithParamInterface<TimeCase> {};
 
 TEST_P(PvrTime, FirmwareTimeConvertsToUtcSeconds) {
@@ -146,6 +148,8 @@ struct DateCase {
     word mjd;
     int weekDay;  // 0 Sunday
 };
+
+void PrintTo(const DateCase &c, std::ostream *o) { *o << c.year << "-" << c.month << "-" << c.day; }
 
 class DateCalls : public EmuTest, public ::testing::WithParamInterface<DateCase> {};
 
@@ -295,6 +299,8 @@ struct ChangeDirCase {
     const char *after;  // working directory afterwards
 };
 
+void PrintTo(const ChangeDirCase &c, std::ostream *o) { *o << c.from << " + " << c.path; }
+
 class HddChangeDir : public EmuTest, public ::testing::WithParamInterface<ChangeDirCase> {};
 
 TEST_P(HddChangeDir, MovesWithinTheDisk) {
@@ -331,8 +337,8 @@ TEST_F(HddCalls, CreateAndExistWorkInTheCurrentFolder) {
     ASSERT_EQ(1, TAP_Hdd_ChangeDir("Settings"));
     TAP_Hdd_Create("empty.ini", ATTR_FILE);
     EXPECT_NE(0, TAP_Hdd_Exist("/ProgramFiles/Settings/empty.ini"));
-    struct stat st;
-    ASSERT_EQ(0, ::stat(disk("/ProgramFiles/Settings/empty.ini").c_str(), &st));
+    struct stat64 st;
+    ASSERT_EQ(0, ::stat64(disk("/ProgramFiles/Settings/empty.ini").c_str(), &st));
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(0, st.st_size);
     EXPECT_TRUE(fileExists(disk("/ProgramFiles/Settings")));
@@ -448,6 +454,8 @@ struct PtsCase {
     int firstPts;
     int opens;  // first N that opens, -1: none
 };
+
+void PrintTo(const PtsCase &c, std::ostream *o) { *o << c.what; }
 
 class ConsoleMapping : public EmuTest, public ::testing::WithParamInterface<PtsCase> {
     void configure(EmuOptions &o) override { o.firstPts = GetParam().firstPts; }

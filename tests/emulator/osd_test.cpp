@@ -338,6 +338,7 @@ TEST_P(OsdTextPlacement, InkSitsWhereTheAlignmentPutsIt) {
     }
     if (p.align == 1) {
         int leftGap = b.left - p.x, rightGap = p.limit - 1 - b.right;
+        EXPECT_GT(leftGap, 0) << p.text << " fits its room";
         EXPECT_LE(abs(leftGap - rightGap), 3) << p.text << ": gaps " << leftGap << " and " << rightGap;
     }
 }
@@ -348,6 +349,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, OsdTextPlacement,
                              {"/ProgramFiles/AutoStart", 260, 480, 1, 1},
                              {"Install Zephyrdesk 2.20", 0, 720, 1, 2},
                              {"Please select the language", 150, 570, 1, 1},
+                             {"Choisissez la destination de l'installation", 150, 570, 1, 1},
                              {"W\xE4hle die Sprache", 150, 570, 1, 1},
                              {"Exit", 300, 422, 1, 1},
                              {"Language", 150, 570, 0, 1},

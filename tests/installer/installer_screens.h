@@ -7,8 +7,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace {
+// The cases of a test table carry a name; gtest shows it for the case.
+template <typename T, typename = decltype(T::name)>
+std::ostream &operator<<(std::ostream &os, const T &testCase) {
+    return os << testCase.name;
+}
+} // namespace
 
 // One traced firmware call: "TAP_Osd_FillBox 1 0 0 720 576 0xFF101010 -> 0".
 struct TracedCall {

@@ -84,7 +84,7 @@ struct ButtonCase {
 const ButtonCase kSelectedButtons[] = {
     {"LanguageEnglish", 170, 355, 80, [] { drawScreenLng(); }},
     {"LanguageFrench", 470, 355, 80, [] { gLanguage = LANG_FR, drawScreenLng(); }},
-    {"TargetAutoStart", 260, 295, 220, [] { drawScreenTarget(OPTION_AUTOSTART); }},
+    {"TargetProgramFiles", 260, 340, 220, [] { drawScreenTarget(OPTION_PROGRAMFILES); }},
     {"TargetExit", 260, 385, 220, [] { drawScreenTarget(OPTION_EXIT); }},
     {"InstallComplete", 300, 310, 122, [] { drawScreenInstall(100, 100, 1); }},
 };

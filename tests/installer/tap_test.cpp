@@ -1,5 +1,7 @@
 // The installer's TAP file as the firmware's loader sees it: the identity
 // sections, the exported entry points, and a start through the loader.
+#include <dlfcn.h>
+
 #include <cstring>
 
 #include "emutest.h"
@@ -183,6 +185,48 @@ TEST_F(LoadedTap, StartsThroughLoaderAndEndsOnExit) {
     EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, KEY_OK_REMOTE, 0));
     EXPECT_FALSE(emuSlotRunning(tap));
     EXPECT_FALSE(fileExists(disk("/ProgramFiles/Settings")));
+}
+
+// The glue that the TAP exports beside its entry points, called in the
+// loaded TAP file.
+class EntryGlue : public EmuTest {
+protected:
+    EmuEventHandler handler() override { return callAbort; }
+    void *tapSymbol(const char *name) {
+        char err[256] = "";
+        if (emuLoadTap(INSTALLER_TAP, err, sizeof err) < 0) return nullptr;
+        void *tap = dlopen(disk("/ProgramFiles/Zephyrdesk-Install.tap").c_str(), RTLD_NOW | RTLD_NOLOAD);
+        return tap ? dlsym(tap, name) : nullptr;
+    }
+    static void (*tapAbort)(void);
+    static dword callAbort(word, dword, dword) {
+        tapAbort();
+        return 1;
+    }
+};
+void (*EntryGlue::tapAbort)(void) = nullptr;
+
+TEST_F(EntryGlue, BuiltinNewReportsSizeAndAllocates) {
+    auto builtinNew = (void *(*)(dword))tapSymbol("__builtin_new");
+    ASSERT_NE(nullptr, builtinNew);
+    size_t from = trace().size();
+    void *block = builtinNew(100);
+    EXPECT_NE(nullptr, block);
+    std::vector<TracedCall> prints = callsNamed(tracedCalls(traceFrom(from)), "TAP_Print");
+    ASSERT_EQ(1u, prints.size());
+    EXPECT_EQ("\"__builtin_new. size=100\n\"", prints[0].args[0]);
+    TAP_MemFree(block);
+}
+
+TEST_F(EntryGlue, AbortSleepsForEverInsteadOfEndingProcess) {
+    tapAbort = (void (*)(void))tapSymbol("abort");
+    ASSERT_NE(nullptr, tapAbort);
+    size_t from = trace().size();
+    emuDeliver(slot, EVT_IDLE, 0, 0); // the stand-in ends a TAP that only sleeps
+    std::vector<TracedCall> sleeps = callsNamed(tracedCalls(traceFrom(from)), "TAP_Sleep");
+    ASSERT_GE(sleeps.size(), 100u);
+    for (const TracedCall &c : sleeps) ASSERT_EQ("TAP_Sleep 1000", c.text());
+    EXPECT_FALSE(emuSlotRunning(slot));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 // restoring it on the directory stack, on a real disk folder.  Every test
 // case is one life of the TAP, so the first change of directory in it is
 // the first of the TAP's life.
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
@@ -40,6 +42,8 @@ struct CurrentDirCase {
     const char *change;
     const char *expected;
 };
+
+void PrintTo(const CurrentDirCase &c, std::ostream *os) { *os << c.change; }
 
 const CurrentDirCase kCurrentDirs[] = {
     {"/ProgramFiles", "/ProgramFiles"},
@@ -164,7 +168,7 @@ TEST_F(HDD_TAP_PopDirTest, PopsTheEntryEvenWhenTheDirectoryIsGone) {
     ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/D1"));
     ASSERT_EQ(1, HDD_TAP_PushDir());
     ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
-    removeTree(disk("/ProgramFiles/D1"));
+    ASSERT_EQ(0, rmdir(disk("/ProgramFiles/D1").c_str()));
 
     EXPECT_EQ(0, HDD_TAP_PopDir());
     EXPECT_EQ(-1, TAPDirStackDepth);
@@ -181,6 +185,8 @@ struct ChangeCase {
     const char *after;              // working directory afterwards
     std::vector<std::string> calls; // the firmware calls after the first one's probe
 };
+
+void PrintTo(const ChangeCase &c, std::ostream *os) { *os << c.name; }
 
 const std::string kLong(600, 'l');
 
@@ -265,9 +271,11 @@ TEST_F(HDD_ChangeDirTest, FailedChangeKeepsTheDirectoryWhenTheStackIsFull) {
     EXPECT_EQ("/ProgramFiles/D15", workDir());
 }
 
-TEST_F(HDD_ChangeDirTest, DiskWithoutProgramFilesStillTellsSuccessFromFailure) {
+using HDD_ChangeDirBareDisk = EmuTest;
+
+TEST_F(HDD_ChangeDirBareDisk, DiskWithoutProgramFilesStillTellsSuccessFromFailure) {
     ASSERT_EQ(1, TAP_Hdd_ChangeDir("/"));
-    removeTree(disk("/ProgramFiles"));
+    ASSERT_EQ(0, rmdir(disk("/ProgramFiles").c_str()));
     makeDirs(disk("/Other"));
 
     EXPECT_EQ(1, HDD_ChangeDir("/Other"));

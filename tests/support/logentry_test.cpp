@@ -68,6 +68,8 @@ struct LineCase {
     std::string consoleBytes;
 };
 
+void PrintTo(const LineCase &c, std::ostream *os) { *os << c.name; }
+
 const std::string kStart = "Starting installation.";
 const char *const kLog = "/ProgramFiles/Settings/Logs/Zephyrdesk-Install.log";
 
@@ -133,6 +135,8 @@ struct PiecesCase {
     size_t length;
     std::vector<size_t> pieces;
 };
+
+void PrintTo(const PiecesCase &c, std::ostream *os) { *os << c.length << " bytes"; }
 
 const PiecesCase kPieces[] = {
     {1, {1}},

@@ -69,6 +69,8 @@ struct ConversionCase {
     const char *to[5];         // PT_FileName, PT_TapDir, PT_LinuxDir, PT_TapFile, PT_LinuxFile
 };
 
+void PrintTo(const ConversionCase &c, std::ostream *os) { *os << c.source; }
+
 const ConversionCase kConversions[] = {
     // Bare names: a folder in the working directory or not.
     {"LogNameInLogFolder", "/ProgramFiles/Settings/Logs", false, "Zephyrdesk-Install.log", PT_FileName,
@@ -202,6 +204,8 @@ struct TooLongCase {
     bool fits;
 };
 
+void PrintTo(const TooLongCase &c, std::ostream *os) { *os << c.source.size() << " bytes to type " << c.target; }
+
 const TooLongCase kTooLong[] = {
     {"LongTapFileToLinuxFile", "/ProgramFiles/" + std::string(600, 'a'), PT_LinuxFile, false},
     {"LongTapFileCopied", "/ProgramFiles/" + std::string(600, 'a'), PT_TapFile, false},
@@ -233,6 +237,10 @@ struct EndsWithCase {
     const char *suffix;
     int expected;
 };
+
+void PrintTo(const EndsWithCase &c, std::ostream *os) {
+    *os << (c.text ? c.text : "(null)") << " / " << (c.suffix ? c.suffix : "(null)");
+}
 
 const EndsWithCase kEndsWith[] = {
     {"/ProgramFiles/", "/", 1},      {"/ProgramFiles", "/", 0},  {"Zephyrdesk.tap", ".tap", 1},

@@ -1,0 +1,294 @@
+// Loading real TAP files as the firmware does, and the tapemu program:
+// its key script, its outputs and the reasons it refuses to run.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "emutest.h"
+#include "velalib.h"
+
+namespace {
+
+const std::string tapDir = TEST_TAP_DIR;
+
+TapTaskEntry *table() {
+    void *global = dlopen(nullptr, RTLD_LAZY | RTLD_GLOBAL);
+    TapTaskEntry *t = (TapTaskEntry *)dlsym(global, "_tapTask");
+    dlclose(global);
+    return t;
+}
+
+const char *slotPath(int slot) {
+    TapWord *record = (TapWord *)table()[slot].File[FILE_OBJECT_PATH_RECORD_WORD];
+    return record[0] == PATH_RECORD_MAGIC ? (const char *)record[PATH_RECORD_PATH_WORD] : "";
+}
+
+const char *slotDir(int slot) { return (const char *)table()[slot].CurrentDir[CURRENT_DIR_PATH_WORD]; }
+
+bool contains(const std::vector<std::string> &lines, const std::string &line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// ---- In-process loading ---------------------------------------------------------
+
+using Loader = EmuTest;
+
+TEST_F(Loader, PcFileIsCopiedOntoTheDiskAndStartedInTheNextSlot) {
+    char err[256] = "";
+    int tap = emuLoadTap((tapDir + "/Sketch.tap").c_str(), err, sizeof err);
+    ASSERT_EQ(slot + 1, tap) << err;
+    EXPECT_EQ(readFile(tapDir + "/Sketch.tap"), readFile(disk("/ProgramFiles/Sketch.tap")));
+    EXPECT_EQ(1, emuSlotRunning(tap));
+    EXPECT_EQ((TapWord)TAP_STATE_RUNNING, table()[tap].State);
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/Sketch.tap", slotPath(tap));
+    EXPECT_STREQ("/mnt/hd/ProgramFiles", slotDir(tap));
+    EXPECT_NE(nullptr, table()[tap].EventHandler);
+    EXPECT_TRUE(contains(trace(), "LOAD 1 \"/ProgramFiles/Sketch.tap\" id 0x51525699"));
+    EXPECT_TRUE(contains(trace(), "MAIN 1 -> 1"));
+}
+
+TEST_F(Loader, DiskFileKeepsItsPathAndWorksInItsOwnFolder) {
+    makeDirs(disk("/ProgramFiles/AutoStart"));
+    writeFile(disk("/ProgramFiles/AutoStart/Sketch.tap"), readFile(tapDir + "/Sketch.tap"));
+    char err[256] = "";
+    int tap = emuLoadTap("/ProgramFiles/AutoStart/Sketch.tap", err, sizeof err);
+    ASSERT_GE(tap, 0) << err;
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/AutoStart/Sketch.tap", slotPath(tap));
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/AutoStart", slotDir(tap));
+    EXPECT_FALSE(fileExists(disk("/ProgramFiles/Sketch.tap")));
+}
+
+TEST_F(Loader, SketchDrawsTakesKeysAndExits) {
+    char err[256] = "";
+    int tap = emuLoadTap((tapDir + "/Sketch.tap").c_str(), err, sizeof err);
+    ASSERT_GE(tap, 0) << err;
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_IDLE, 0, 0));
+    EXPECT_EQ(0xFF202080u, emuOsdPixel(1, 300, 300));
+    EXPECT_EQ(0xFFFFFFFFu, emuOsdPixel(1, 101, 300));
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, KEY_OK_REMOTE, 0));
+    EXPECT_EQ(0xFF208020u, emuOsdPixel(1, 300, 300));
+    EXPECT_EQ(0x10055u, emuDeliver(tap, EVT_KEY, 0x10055, 0));
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, 0x10013, 0));
+    EXPECT_EQ(std::string("forward\n\0", 9), console());
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, KEY_EXIT_REMOTE, 0));
+    EXPECT_EQ(0, emuSlotRunning(tap));
+    EXPECT_EQ(0u, emuOsdPixel(1, 300, 300));  // region deleted
+    emuStop();
+    EXPECT_EQ("SLOT 1 \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit", trace().back());
+}
+
+TEST_F(Loader, TwoTapsWithTheSameNamesKeepTheirOwn) {
+    char err[256] = "";
+    int a = emuLoadTap((tapDir + "/TwinA.tap").c_str(), err, sizeof err);
+    int b = emuLoadTap((tapDir + "/TwinB.tap").c_str(), err, sizeof err);
+    ASSERT_GE(a, 0) << err;
+    ASSERT_GE(b, 0) << err;
+    size_t before = trace().size();
+    emuDeliver(a, EVT_IDLE, 0, 0);
+    emuDeliver(a, EVT_IDLE, 0, 0);
+    emuDeliver(b, EVT_IDLE, 0, 0);
+    std::vector<std::string> printed;
+    for (const std::string &line : traceFrom(before))
+        if (line.rfind("TAP_Print", 0) == 0) printed.push_back(line);
+    std::vector<std::string> expected = {"TAP_Print \"TwinA 1\\x0A\" -> 8", "TAP_Print \"TwinA 2\\x0A\" -> 8",
+                                         "TAP_Print \"TwinB 1\\x0A\" -> 8"};
+    EXPECT_EQ(expected, printed);
+}
+
+TEST_F(Loader, TapWhoseMainReturnsZeroEnds) {
+    char err[256] = "";
+    int tap = emuLoadTap((tapDir + "/Quitter.tap").c_str(), err, sizeof err);
+    ASSERT_GE(tap, 0) << err;
+    EXPECT_EQ(0, emuSlotRunning(tap));
+    EXPECT_EQ(0u, table()[tap].State);
+}
+
+struct Refusal {
+    const char *what;
+    const char *file;   // in the TAP folder, or written below
+    const char *bytes;  // non-null: written as the file first
+    const char *reason;
+};
+
+void PrintTo(const Refusal &c, std::ostream *o) { *o << c.what; }
+
+class LoaderRefuses : public EmuTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(LoaderRefuses, FileThatIsNoTap) {
+    const Refusal &r = GetParam();
+    std::string path = tapDir + "/" + r.file;
+    if (r.bytes) {
+        path = disk(std::string("/ProgramFiles/") + r.file);
+        writeFile(path, r.bytes);
+    }
+    char err[256] = "";
+    EXPECT_EQ(-1, emuLoadTap(path.c_str(), err, sizeof err)) << r.what;
+    EXPECT_NE(std::string::npos, std::string(err).find(r.reason)) << r.what << ": " << err;
+    for (int s = slot + 1; s < TAP_TASK_SLOTS; s++) EXPECT_EQ(0, emuSlotRunning(s)) << r.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LoaderRefuses,
+                         ::testing::ValuesIn(std::vector<Refusal>{
+                             {"missing", "Missing.tap", nullptr, "no such TAP file"},
+                             {"text file", "text.tap", "just some text, long enough to be looked at\n"
+                                                       "................................................",
+                              "not an ELF file"},
+                             {"short file", "short.tap", "\x7F" "ELF", "not an ELF file"},
+                             {"no id", "NoId.tap", nullptr, "no ._tap_id section"},
+                             {"no entry point", "NoEntry.tap", nullptr, "no entry point __TAP_Init_"},
+                         }));
+
+// ---- The tapemu program -------------------------------------------------------------
+
+struct RunResult {
+    int status;
+    std::string out, err;
+};
+
+// Runs tapemuMain in a child process of its own (fresh firmware state),
+// with its stdout and stderr captured.
+RunResult runTapemu(const std::string &folder, std::vector<std::string> args) {
+    std::string outFile = folder + "/stdout.txt", errFile = folder + "/stderr.txt";
+    args.insert(args.begin(), "tapemu");
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        int rc = tapemuMain((int)args.size(), argv.data());
+        fflush(stdout);
+        fflush(stderr);
+        _exit(rc);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
+}
+
+std::string testFolder() {
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char &c : name)
+        if (c == '/') c = '_';
+    std::string folder = std::string(TEST_SCRATCH_DIR) + "/" + name;
+    removeTree(folder);
+    makeDirs(folder + "/disk/ProgramFiles");
+    return folder;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> result;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        result.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return result;
+}
+
+TEST(Tapemu, KeyScriptRunsAndLeavesTraceConsoleAndSummary) {
+    std::string f = testFolder();
+    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "IDLE OK FORWARD 0x10055 EXIT",
+                          "--time", "2016-02-29 13:05:09", tapDir + "/Sketch.tap"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(f + "/out/trace.txt")) << r.out;
+    std::vector<std::string> t = lines(readFile(f + "/out/trace.txt"));
+    std::vector<std::string> events;
+    for (const std::string &line : t)
+        if (line.rfind("EVENT", 0) == 0) events.push_back(line);
+    std::vector<std::string> expected = {
+        "EVENT 0 0x0 0x0 0x0 -> 0x0",           "EVENT 0 0x0 0x0 0x0 -> 0x0",
+        "EVENT 0 0x100 0x1001E 0x0 -> 0x0",     "EVENT 0 0x100 0x10013 0x0 -> 0x0",
+        "EVENT 0 0x100 0x10055 0x0 -> 0x10055", "EVENT 0 0x100 0x10017 0x0 -> 0x0",
+    };
+    EXPECT_EQ(expected, events);  // after the TAP ended, the closing idle events reach nobody
+    EXPECT_EQ("SLOT 0 \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit", t.back());
+    EXPECT_EQ(std::string("forward\n\0", 9), readFile(f + "/out/console.bin"));
+    EXPECT_TRUE(fileExists(f + "/disk/ProgramFiles/Sketch.tap"));
+}
+
+TEST(Tapemu, AutostartStartsTheFolderInNameOrderBeforeTheNamedTaps) {
+    std::string f = testFolder();
+    makeDirs(f + "/disk/ProgramFiles/AutoStart");
+    writeFile(f + "/disk/ProgramFiles/AutoStart/TwinB.tap", readFile(tapDir + "/TwinB.tap"));
+    writeFile(f + "/disk/ProgramFiles/AutoStart/Sketch.tap", readFile(tapDir + "/Sketch.tap"));
+    writeFile(f + "/disk/ProgramFiles/AutoStart/notes.txt", "not a TAP");
+    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--autostart", "--keys", "EXIT",
+                          tapDir + "/TwinA.tap"});
+    ASSERT_EQ(0, r.status) << r.err;
+    std::vector<std::string> loads;
+    for (const std::string &line : lines(readFile(f + "/out/trace.txt")))
+        if (line.rfind("LOAD", 0) == 0) loads.push_back(line);
+    std::vector<std::string> expected = {
+        "LOAD 0 \"/ProgramFiles/AutoStart/Sketch.tap\" id 0x51525699",
+        "LOAD 1 \"/ProgramFiles/AutoStart/TwinB.tap\" id 0x51525602",
+        "LOAD 2 \"/ProgramFiles/TwinA.tap\" id 0x51525601",
+    };
+    EXPECT_EQ(expected, loads);
+}
+
+TEST(Tapemu, LanguageAndFirstTerminalOptionsReachTheFirmware) {
+    std::string f = testFolder();
+    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--pts", "none", "--keys", "FORWARD",
+                          "--language", "2", tapDir + "/Sketch.tap"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", readFile(f + "/out/console.bin"));
+}
+
+struct BadRun {
+    const char *what;
+    std::vector<std::string> args;  // DISK, OUT and TAPS stand for the folders
+    const char *reason;
+};
+
+void PrintTo(const BadRun &c, std::ostream *o) { *o << c.what; }
+
+class TapemuRefuses : public ::testing::TestWithParam<BadRun> {};
+
+TEST_P(TapemuRefuses, WithOneLineOnStderr) {
+    std::string f = testFolder();
+    writeFile(f + "/disk/ProgramFiles/text.tap", std::string(100, 'x'));
+    std::vector<std::string> args;
+    for (std::string a : GetParam().args) {
+        if (a.rfind("DISK", 0) == 0) a = f + "/disk" + a.substr(4);
+        if (a.rfind("OUT", 0) == 0) a = f + "/out" + a.substr(3);
+        if (a.rfind("TAPS", 0) == 0) a = tapDir + a.substr(4);
+        args.push_back(a);
+    }
+    RunResult r = runTapemu(f, args);
+    EXPECT_NE(0, r.status) << GetParam().what;
+    EXPECT_EQ(1u, lines(r.err).size()) << GetParam().what << ": " << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(GetParam().reason)) << GetParam().what << ": " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TapemuRefuses,
+    ::testing::ValuesIn(std::vector<BadRun>{
+        {"missing TAP", {"--disk", "DISK", "--out", "OUT", "/ProgramFiles/Nope.tap"}, "no such TAP file"},
+        {"not ELF", {"--disk", "DISK", "--out", "OUT", "/ProgramFiles/text.tap"}, "not an ELF file"},
+        {"no ._tap_id", {"--disk", "DISK", "--out", "OUT", "TAPS/NoId.tap"}, "no ._tap_id section"},
+        {"no entry point", {"--disk", "DISK", "--out", "OUT", "TAPS/NoEntry.tap"}, "no entry point"},
+        {"missing disk", {"--disk", "DISK/../nodisk", "--out", "OUT", "TAPS/Sketch.tap"}, "does not exist"},
+        {"unknown key", {"--disk", "DISK", "--out", "OUT", "--keys", "OK JUMP", "TAPS/Sketch.tap"},
+         "unknown key JUMP"},
+        {"bad option", {"--disk", "DISK", "--out", "OUT", "--frobnicate", "TAPS/Sketch.tap"}, "unknown option"},
+        {"bad time", {"--disk", "DISK", "--out", "OUT", "--time", "2016-02-30x", "TAPS/Sketch.tap"}, "bad time"},
+        {"no TAP", {"--disk", "DISK", "--out", "OUT"}, "no TAP given"},
+        {"option without value", {"--disk", "DISK", "--out"}, "needs a value"},
+    }));
+
+}  // namespace
