@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,7 +142,14 @@ int emuLoadTap(const char *path, char *err, size_t errSize) {
     if (path[0] == '/' && isFile(emuHostPath(emuNormalise("/", path)))) {
         firmwarePath = emuNormalise("/", path);
         host = emuHostPath(firmwarePath);
+    } else if (char *real = isFile(path) ? realpath(path, nullptr) : nullptr;
+               real && strncmp(real, (emu.diskReal + "/").c_str(), emu.diskReal.size() + 1) == 0) {
+        // a PC path to a file that is on the disk already
+        firmwarePath = real + emu.diskReal.size();
+        free(real);
+        host = emuHostPath(firmwarePath);
     } else if (isFile(path)) {
+        free(real);
         // a file on the PC: the user copies it onto the receiver first
         std::string name = path;
         name = name.substr(name.rfind('/') + 1);

@@ -64,6 +64,16 @@ TEST_F(Loader, DiskFileKeepsItsPathAndWorksInItsOwnFolder) {
     EXPECT_FALSE(fileExists(disk("/ProgramFiles/Sketch.tap")));
 }
 
+TEST_F(Loader, PcPathIntoTheDiskKeepsTheFilesPlaceOnTheDisk) {
+    makeDirs(disk("/ProgramFiles/AutoStart"));
+    writeFile(disk("/ProgramFiles/AutoStart/Sketch.tap"), readFile(tapDir + "/Sketch.tap"));
+    char err[256] = "";
+    int tap = emuLoadTap(disk("/ProgramFiles/AutoStart/Sketch.tap").c_str(), err, sizeof err);
+    ASSERT_GE(tap, 0) << err;
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/AutoStart/Sketch.tap", slotPath(tap));
+    EXPECT_FALSE(fileExists(disk("/ProgramFiles/Sketch.tap")));
+}
+
 TEST_F(Loader, SketchDrawsTakesKeysAndExits) {
     char err[256] = "";
     int tap = emuLoadTap((tapDir + "/Sketch.tap").c_str(), err, sizeof err);
@@ -219,6 +229,9 @@ TEST(Tapemu, KeyScriptRunsAndLeavesTraceConsoleAndSummary) {
     EXPECT_EQ("SLOT 0 \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit", t.back());
     EXPECT_EQ(std::string("forward\n\0", 9), readFile(f + "/out/console.bin"));
     EXPECT_TRUE(fileExists(f + "/disk/ProgramFiles/Sketch.tap"));
+    // one picture per TAP_Osd_Sync on the PC build, none on the receiver build
+    EXPECT_EQ(TAPEMU_PICTURES == 1, fileExists(f + "/out/screen-0003.png"));
+    EXPECT_FALSE(fileExists(f + "/out/screen-0004.png"));
 }
 
 TEST(Tapemu, AutostartStartsTheFolderInNameOrderBeforeTheNamedTaps) {
