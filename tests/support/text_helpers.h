@@ -36,7 +36,8 @@ inline size_t count(const std::string &haystack, const std::string &needle) {
 inline std::string stamp() {
     byte second = 0;
     char text[40];
-    TimeFormat(Now(&second), second, TIMESTAMP_YMDHMS, text);
+    dword now = Now(&second);
+    TimeFormat(now, second, TIMESTAMP_YMDHMS, text);
     EXPECT_EQ(0, strncmp(text, "2016-02-29 13:05", 16)) << text;
     return text;
 }
