@@ -5,12 +5,16 @@
  * TAP_Main.
  */
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <vector>
@@ -90,6 +94,131 @@ int emuReadTapId(const std::string &hostPath, dword *id, std::string &reason) {
     return 0;
 }
 
+/* What the dynamic loader trusts before it maps a file: the program
+ * headers, the loadable segments and the dynamic segment's entries must
+ * lie within the file and its mapped image.  A file that fails is refused
+ * with a reason instead of being handed to dlopen, which would crash on it. */
+static bool segmentsSound(const std::string &hostPath, std::string &reason) {
+    std::vector<unsigned char> b;
+    if (!readWhole(hostPath, b) || b.size() < 52) {
+        reason = "cannot read the file";
+        return false;
+    }
+    bool wide = b[4] == 2;
+    unsigned long long size = b.size();
+    unsigned long long phoff = wide ? little(b, 0x20, 8) : little(b, 0x1C, 4);
+    unsigned entsize = (unsigned)little(b, wide ? 0x36 : 0x2A, 2);
+    unsigned count = (unsigned)little(b, wide ? 0x38 : 0x2C, 2);
+    if (count == 0 || entsize < (wide ? 56u : 32u) || phoff > size ||
+        (unsigned long long)count * entsize > size - phoff) {
+        reason = "no readable program headers";
+        return false;
+    }
+    struct Segment {
+        unsigned long long type, offset, vaddr, filesz, memsz;
+    };
+    std::vector<Segment> loads;
+    Segment dynamic{0, 0, 0, 0, 0};
+    bool hasDynamic = false;
+    for (unsigned i = 0; i < count; i++) {
+        size_t at = (size_t)(phoff + (unsigned long long)i * entsize);
+        Segment s;
+        s.type = little(b, at, 4);
+        s.offset = wide ? little(b, at + 8, 8) : little(b, at + 4, 4);
+        s.vaddr = wide ? little(b, at + 16, 8) : little(b, at + 8, 4);
+        s.filesz = wide ? little(b, at + 32, 8) : little(b, at + 16, 4);
+        s.memsz = wide ? little(b, at + 40, 8) : little(b, at + 20, 4);
+        if (s.type != 1 && s.type != 2) continue;  // PT_LOAD, PT_DYNAMIC
+        if (s.offset > size || s.filesz > size - s.offset || s.filesz > s.memsz ||
+            s.vaddr + s.memsz < s.vaddr) {
+            reason = "a segment lies beyond the end of the file";
+            return false;
+        }
+        if (s.type == 1) loads.push_back(s);
+        if (s.type == 2) dynamic = s, hasDynamic = true;
+    }
+    // [address, address + length) inside one loadable segment's image
+    auto mapped = [&](unsigned long long address, unsigned long long length, bool fromFile) {
+        for (const Segment &l : loads) {
+            unsigned long long end = l.vaddr + (fromFile ? l.filesz : l.memsz);
+            if (address >= l.vaddr && address <= end && length <= end - address) return true;
+        }
+        return false;
+    };
+    if (loads.empty() || !hasDynamic || !mapped(dynamic.vaddr, dynamic.filesz, true)) {
+        reason = "no dynamic segment inside the loaded image";
+        return false;
+    }
+    unsigned step = wide ? 16 : 8;
+    unsigned long long table[40] = {0};  // values of the tags below 40
+    bool present[40] = {false};
+    static const unsigned long long addressTags[] = {0x6ffffef5, 0x6ffffff0, 0x6ffffffc, 0x6ffffffe};
+    for (unsigned long long at = dynamic.offset; at + step <= dynamic.offset + dynamic.filesz; at += step) {
+        unsigned long long tag = little(b, (size_t)at, step / 2), value = little(b, (size_t)at + step / 2, step / 2);
+        if (tag == 0) break;  // DT_NULL
+        if (tag < 40) table[tag] = value, present[tag] = true;
+        for (unsigned long long t : addressTags)
+            if (tag == t && !mapped(value, 1, false)) {
+                reason = "a dynamic entry points outside the loaded image";
+                return false;
+            }
+    }
+    // address tag, its size tag (0: one byte)
+    static const unsigned ranges[][2] = {{3, 0}, {4, 0}, {5, 10}, {6, 0}, {7, 8}, {12, 0}, {13, 0},
+                                         {17, 18}, {23, 2}, {25, 27}, {26, 28}};
+    for (const auto &r : ranges)
+        if (present[r[0]] && !mapped(table[r[0]], r[1] ? table[r[1]] : 1, false)) {
+            reason = "a dynamic entry points outside the loaded image";
+            return false;
+        }
+    if (!present[5] || !present[6]) {
+        reason = "no dynamic symbol or string table";
+        return false;
+    }
+    for (unsigned long long at = dynamic.offset; at + step <= dynamic.offset + dynamic.filesz; at += step) {
+        unsigned long long tag = little(b, (size_t)at, step / 2), value = little(b, (size_t)at + step / 2, step / 2);
+        if (tag == 0) break;
+        if ((tag == 1 || tag == 14 || tag == 15 || tag == 29) && value >= table[10]) {
+            reason = "a dynamic entry names a string beyond the string table";
+            return false;
+        }
+    }
+    return true;
+}
+
+/* The dynamic loader itself does not survive every broken file (it
+ * trusts the dynamic entries and runs the file's constructors): a child
+ * process loads the file first, so that a file that kills the loader is
+ * refused instead of taking the receiver down. */
+static void *lookupInTap(void *handle, const char *name);
+static void *lookupOnly(void *handle, const char *name) {
+    lookupInTap(handle, name);
+    return nullptr;
+}
+
+static bool loadsInChild(const std::string &hostPath, std::string &reason) {
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) return true;  // no probe possible: let dlopen tell
+    if (child == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, 2);  // ld.so's own complaints
+        void *handle = dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) _exit(1);
+        // the lookups the load makes next walk the same symbol table
+        emuFillCalls(lookupOnly, handle);
+        static const char *const entries[] = {"__TAP_Init_", "TAP_Main", "TAP_EventHandler"};
+        for (const char *e : entries) emuRealDlsym(handle, e);
+        _exit(0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) return true;
+    if (WIFEXITED(status) && WEXITSTATUS(status) <= 1) return true;  // 1: dlopen says why
+    reason = "cannot load: the dynamic loader fails on this file";
+    return false;
+}
+
 static void setError(char *err, size_t errSize, const std::string &text) {
     if (err && errSize) snprintf(err, errSize, "%s", text.c_str());
 }
@@ -108,7 +237,42 @@ static bool copyInto(const std::string &from, const std::string &to) {
     return close(fd) == 0 && ok;
 }
 
-static void *lookupInTap(void *handle, const char *name) { return emuRealDlsym(handle, name); }
+/* Where the TAP being filled has its writable segments. */
+struct WritableSearch {
+    uintptr_t base, address;
+    bool found;
+};
+
+static int findWritable(struct dl_phdr_info *info, size_t, void *context) {
+    WritableSearch *w = (WritableSearch *)context;
+    if (info->dlpi_addr != w->base) return 0;
+    for (int i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+        uintptr_t start = w->base + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && (ph.p_flags & PF_W) && w->address >= start &&
+            w->address + sizeof(void *) <= start + ph.p_memsz)
+            w->found = true;
+    }
+    return 1;
+}
+
+/* A call pointer of the TAP: only a pointer-sized data object in one of
+ * the TAP's own writable segments is filled in (a broken symbol table may
+ * name code or read-only data instead). */
+static void *lookupInTap(void *handle, const char *name) {
+    void *address = emuRealDlsym(handle, name);
+    if (!address) return nullptr;
+    Dl_info info;
+    const ElfW(Sym) *symbol = nullptr;
+    struct link_map *map = nullptr;
+    if (!dladdr1(address, &info, (void **)&symbol, RTLD_DL_SYMENT) || !symbol ||
+        ELF64_ST_TYPE(symbol->st_info) != STT_OBJECT || symbol->st_size != sizeof(void *) ||
+        dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map)
+        return nullptr;
+    WritableSearch w{(uintptr_t)map->l_addr, (uintptr_t)address, false};
+    dl_iterate_phdr(findWritable, &w);
+    return w.found ? address : nullptr;
+}
 
 struct StartCall {
     int (*init)(TapEntryRecord *);
@@ -170,6 +334,10 @@ int emuLoadTap(const char *path, char *err, size_t errSize) {
     dword id = 0;
     std::string reason;
     if (!emuReadTapId(host, &id, reason)) {
+        setError(err, errSize, std::string(path) + ": " + reason);
+        return -1;
+    }
+    if (!segmentsSound(host, reason) || !loadsInChild(host, reason)) {
         setError(err, errSize, std::string(path) + ": " + reason);
         return -1;
     }

@@ -357,7 +357,8 @@ EMU_EXPORT int symlink(const char *target, const char *linkPath) {
 EMU_EXPORT int link(const char *from, const char *to) {
     REAL(link);
     std::string a = emuMapPath(from), b = emuMapPath(to);
-    if (refused(b, false)) return -1;
+    // a second name inside the disk for an outside file would let later writes reach it
+    if (refused(b, false) || refused(a, false)) return -1;
     return real_link(a.c_str(), b.c_str());
 }
 

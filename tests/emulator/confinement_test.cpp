@@ -147,6 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
          }},
         {"chmod outside", [](const std::string &o, const std::string &) { return chmod((o + "/keep.txt").c_str(), 0600); }},
         {"truncate outside", [](const std::string &o, const std::string &) { return truncate((o + "/keep.txt").c_str(), 0); }},
+        {"hard link of an outside file into the disk",
+         [](const std::string &o, const std::string &) {
+             return link((o + "/keep.txt").c_str(), "/mnt/hd/ProgramFiles/hard.txt");
+         }},
         {"symlink placed outside",
          [](const std::string &o, const std::string &) { return symlink("/etc/passwd", (o + "/l").c_str()); }},
     }));

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,80 @@ INSTANTIATE_TEST_SUITE_P(Files, LoaderRefuses,
                              {"no id", "NoId.tap", nullptr, "no ._tap_id section"},
                              {"no entry point", "NoEntry.tap", nullptr, "no entry point __TAP_Init_"},
                          }));
+
+// A broken copy of Sketch.tap: one field of its ELF header, program
+// headers or section table changed, or the file cut short.
+struct Damage {
+    const char *what;
+    std::function<void(std::string &elf)> apply;
+};
+
+void PrintTo(const Damage &c, std::ostream *o) { *o << c.what; }
+
+bool wideElf(const std::string &e) { return e[4] == 2; }
+unsigned long long readLe(const std::string &e, size_t at, int size) {
+    unsigned long long v = 0;
+    for (int i = size - 1; i >= 0; i--) v = v << 8 | (unsigned char)e[at + i];
+    return v;
+}
+void writeLe(std::string &e, size_t at, int size, unsigned long long v) {
+    for (int i = 0; i < size; i++) e[at + i] = (char)(v >> (8 * i));
+}
+// Offset of field (ELF32 offset, ELF64 offset, sizes) of program header type `type`.
+size_t segmentField(const std::string &e, unsigned type, size_t off32, size_t off64) {
+    bool w = wideElf(e);
+    size_t phoff = (size_t)readLe(e, w ? 0x20 : 0x1C, w ? 8 : 4);
+    unsigned n = (unsigned)readLe(e, w ? 0x38 : 0x2C, 2), size = w ? 56 : 32;
+    for (unsigned i = 0; i < n; i++)
+        if (readLe(e, phoff + i * size, 4) == type) return phoff + i * size + (w ? off64 : off32);
+    return 0;
+}
+size_t sectionTable(const std::string &e) { return (size_t)readLe(e, wideElf(e) ? 0x28 : 0x20, wideElf(e) ? 8 : 4); }
+
+class LoaderRefusesDamaged : public EmuTest, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(LoaderRefusesDamaged, WithAReasonAndWithoutCrashing) {
+    std::string elf = readFile(tapDir + "/Sketch.tap");
+    ASSERT_GT(elf.size(), 1000u);
+    GetParam().apply(elf);
+    std::string path = disk("/ProgramFiles/Damaged.tap");
+    writeFile(path, elf);
+    char err[256] = "";
+    EXPECT_EQ(-1, emuLoadTap("/ProgramFiles/Damaged.tap", err, sizeof err)) << GetParam().what;
+    EXPECT_NE(std::string::npos, std::string(err).find("Damaged.tap: ")) << GetParam().what << ": " << err;
+    for (int s = slot + 1; s < TAP_TASK_SLOTS; s++) EXPECT_EQ(0, emuSlotRunning(s)) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LoaderRefusesDamaged,
+    ::testing::ValuesIn(std::vector<Damage>{
+        {"cut after the ELF header", [](std::string &e) { e.resize(64); }},
+        {"cut in half", [](std::string &e) { e.resize(e.size() / 2); }},
+        {"cut by one byte", [](std::string &e) { e.resize(e.size() - 1); }},
+        {"section table beyond the file",
+         [](std::string &e) { writeLe(e, wideElf(e) ? 0x28 : 0x20, wideElf(e) ? 8 : 4, e.size() + 16); }},
+        {"section count beyond the file", [](std::string &e) { writeLe(e, wideElf(e) ? 0x3C : 0x30, 2, 0xFFFF); }},
+        {"name table index beyond the sections",
+         [](std::string &e) { writeLe(e, wideElf(e) ? 0x3E : 0x32, 2, 0xFFF0); }},
+        {"name offsets beyond the name table",
+         [](std::string &e) {
+             bool w = wideElf(e);
+             unsigned n = (unsigned)readLe(e, w ? 0x3C : 0x30, 2), size = w ? 64 : 40;
+             for (unsigned i = 0; i < n; i++) writeLe(e, sectionTable(e) + i * size, 4, 0xFFFFFFF0u + (i & 7));
+         }},
+        {"name table beyond the file",
+         [](std::string &e) {
+             bool w = wideElf(e);
+             unsigned names = (unsigned)readLe(e, w ? 0x3E : 0x32, 2), size = w ? 64 : 40;
+             writeLe(e, sectionTable(e) + names * size + (w ? 0x18 : 0x10), w ? 8 : 4, 0x7FFFFFF0u);
+         }},
+        {"program headers beyond the file",
+         [](std::string &e) { writeLe(e, wideElf(e) ? 0x20 : 0x1C, wideElf(e) ? 8 : 4, e.size() + 100); }},
+        {"dynamic segment beyond the file",
+         [](std::string &e) { writeLe(e, segmentField(e, 2, 4, 8), wideElf(e) ? 8 : 4, e.size() + 0x10000); }},
+        {"loadable segment longer than the file",
+         [](std::string &e) { writeLe(e, segmentField(e, 1, 16, 32), wideElf(e) ? 8 : 4, 0x7FFFFFF0u); }},
+    }));
 
 // ---- The tapemu program -------------------------------------------------------------
 
