@@ -397,6 +397,170 @@ EMU_EXPORT int truncate64(const char *path, off64_t length) {
     return real_truncate64(mapped.c_str(), length);
 }
 
+/* ---- Calls relative to a directory descriptor, and on descriptors --- */
+
+/* The path of an open descriptor, "" when it has none. */
+static std::string fdPath(int fd) {
+    char link[PATH_MAX];
+    std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = readlink(proc.c_str(), link, sizeof link - 1);
+    if (n <= 0) return "";
+    link[n] = 0;
+    return link;
+}
+
+/* The path that an *at call with dirfd and path reaches, for the check:
+ * absolute and AT_FDCWD paths are mapped like the plain calls' paths. */
+static std::string atTarget(int dirfd, const char *path) {
+    if (path[0] == '/' || dirfd == AT_FDCWD) return emuMapPath(path);
+    std::string base = fdPath(dirfd);
+    return base.empty() ? std::string("/nonexistent-descriptor/") + path : base + "/" + path;
+}
+
+/* The path that the real *at call is given: mapped when absolute. */
+static std::string atArgument(const char *path) { return path[0] == '/' ? emuMapPath(path) : std::string(path); }
+
+/* true (EACCES) when a call that changes what the descriptor refers to
+ * must not do so. */
+static bool fdRefused(int fd) {
+    if (!emu.started) return false;
+    std::string path = fdPath(fd);
+    if (path.empty() || path[0] != '/') return false;  // pipes and sockets are no files on the disk
+    return refused(path);
+}
+
+EMU_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = modeArgument(flags, ap);
+    va_end(ap);
+    REAL(openat);
+    if (emu.started && ptsNumber(path) >= 0) return openConsole(ptsNumber(path), flags, mode);
+    if (openWrites(flags) && refused(atTarget(dirfd, path), !(flags & O_NOFOLLOW))) return -1;
+    return real_openat(dirfd, atArgument(path).c_str(), flags, mode);
+}
+
+EMU_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = modeArgument(flags, ap);
+    va_end(ap);
+    return openat(dirfd, path, flags | O_LARGEFILE, mode);
+}
+
+EMU_EXPORT int mkdirat(int dirfd, const char *path, mode_t mode) {
+    REAL(mkdirat);
+    if (refused(atTarget(dirfd, path), false)) return -1;
+    return real_mkdirat(dirfd, atArgument(path).c_str(), mode);
+}
+
+EMU_EXPORT int unlinkat(int dirfd, const char *path, int flags) {
+    REAL(unlinkat);
+    if (refused(atTarget(dirfd, path), false)) return -1;
+    return real_unlinkat(dirfd, atArgument(path).c_str(), flags);
+}
+
+EMU_EXPORT int renameat(int fromfd, const char *from, int tofd, const char *to) {
+    REAL(renameat);
+    if (refused(atTarget(fromfd, from), false) || refused(atTarget(tofd, to), false)) return -1;
+    return real_renameat(fromfd, atArgument(from).c_str(), tofd, atArgument(to).c_str());
+}
+
+EMU_EXPORT int linkat(int fromfd, const char *from, int tofd, const char *to, int flags) {
+    REAL(linkat);
+    if (refused(atTarget(tofd, to), false) || refused(atTarget(fromfd, from), false)) return -1;
+    return real_linkat(fromfd, atArgument(from).c_str(), tofd, atArgument(to).c_str(), flags);
+}
+
+EMU_EXPORT int symlinkat(const char *target, int dirfd, const char *linkPath) {
+    REAL(symlinkat);
+    if (refused(atTarget(dirfd, linkPath), false)) return -1;
+    return real_symlinkat(target, dirfd, atArgument(linkPath).c_str());
+}
+
+EMU_EXPORT int fchmodat(int dirfd, const char *path, mode_t mode, int flags) {
+    REAL(fchmodat);
+    if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
+    return real_fchmodat(dirfd, atArgument(path).c_str(), mode, flags);
+}
+
+EMU_EXPORT int fchownat(int dirfd, const char *path, uid_t owner, gid_t group, int flags) {
+    REAL(fchownat);
+    if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
+    return real_fchownat(dirfd, atArgument(path).c_str(), owner, group, flags);
+}
+
+EMU_EXPORT int utimensat(int dirfd, const char *path, const struct timespec times[2], int flags) {
+    REAL(utimensat);
+    if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
+    return real_utimensat(dirfd, atArgument(path).c_str(), times, flags);
+}
+
+EMU_EXPORT int chown(const char *path, uid_t owner, gid_t group) {
+    return fchownat(AT_FDCWD, path, owner, group, 0);
+}
+
+EMU_EXPORT int lchown(const char *path, uid_t owner, gid_t group) {
+    return fchownat(AT_FDCWD, path, owner, group, AT_SYMLINK_NOFOLLOW);
+}
+
+EMU_EXPORT int mknod(const char *path, mode_t mode, dev_t device) {
+    REAL(mknod);
+    std::string mapped = emuMapPath(path);
+    if (refused(mapped, false)) return -1;
+    return real_mknod(mapped.c_str(), mode, device);
+}
+
+EMU_EXPORT int mkfifo(const char *path, mode_t mode) {
+    REAL(mkfifo);
+    std::string mapped = emuMapPath(path);
+    if (refused(mapped, false)) return -1;
+    return real_mkfifo(mapped.c_str(), mode);
+}
+
+EMU_EXPORT FILE *freopen(const char *path, const char *mode, FILE *stream) {
+    REAL(freopen);
+    std::string mapped = emuMapPath(path);
+    if (modeWrites(mode) && refused(mapped)) return nullptr;
+    return real_freopen(mapped.c_str(), mode, stream);
+}
+
+EMU_EXPORT FILE *freopen64(const char *path, const char *mode, FILE *stream) { return freopen(path, mode, stream); }
+
+EMU_EXPORT int fchmod(int fd, mode_t mode) {
+    REAL(fchmod);
+    if (fdRefused(fd)) return -1;
+    return real_fchmod(fd, mode);
+}
+
+EMU_EXPORT int fchown(int fd, uid_t owner, gid_t group) {
+    REAL(fchown);
+    if (fdRefused(fd)) return -1;
+    return real_fchown(fd, owner, group);
+}
+
+EMU_EXPORT int futimens(int fd, const struct timespec times[2]) {
+    REAL(futimens);
+    if (fdRefused(fd)) return -1;
+    return real_futimens(fd, times);
+}
+
+/* mkstemp and its kin create a file in the template's folder. */
+EMU_EXPORT int mkostemp(char *pattern, int flags) {
+    REAL(mkostemp);
+    std::string mapped = emuMapPath(pattern);
+    if (refused(mapped, false)) return -1;
+    std::vector<char> buffer(mapped.begin(), mapped.end());
+    buffer.push_back(0);
+    int fd = real_mkostemp(buffer.data(), flags);
+    size_t n = strlen(pattern);
+    if (fd >= 0 && n >= 6) memcpy(pattern + n - 6, buffer.data() + buffer.size() - 7, 6);  // the name it chose
+    return fd;
+}
+
+EMU_EXPORT int mkstemp(char *pattern) { return mkostemp(pattern, 0); }
+EMU_EXPORT int mkstemp64(char *pattern) { return mkostemp(pattern, O_LARGEFILE); }
+
 EMU_EXPORT int system(const char *command) {
     REAL(system);
     if (!emu.started) return real_system(command);

@@ -153,6 +153,77 @@ INSTANTIATE_TEST_SUITE_P(
          }},
         {"symlink placed outside",
          [](const std::string &o, const std::string &) { return symlink("/etc/passwd", (o + "/l").c_str()); }},
+        {"openat with a folder descriptor outside",
+         [](const std::string &o, const std::string &) {
+             int dir = open(o.c_str(), O_RDONLY | O_DIRECTORY);
+             int fd = openat(dir, "at.txt", O_WRONLY | O_CREAT, 0644);
+             close(dir);
+             return openResult(fd);
+         }},
+        {"openat an absolute path in /tmp",
+         [](const std::string &, const std::string &tmp) {
+             return openResult(openat(AT_FDCWD, tmp.c_str(), O_WRONLY | O_CREAT, 0644));
+         }},
+        {"mkdirat outside",
+         [](const std::string &o, const std::string &) { return mkdirat(AT_FDCWD, (o + "/made").c_str(), 0777); }},
+        {"unlinkat through a folder descriptor",
+         [](const std::string &o, const std::string &) {
+             int dir = open(o.c_str(), O_RDONLY | O_DIRECTORY);
+             int result = unlinkat(dir, "keep.txt", 0);
+             close(dir);
+             return result;
+         }},
+        {"renameat out of the disk",
+         [](const std::string &o, const std::string &) {
+             return renameat(AT_FDCWD, "/mnt/hd/ProgramFiles/a.txt", AT_FDCWD, (o + "/moved.txt").c_str());
+         }},
+        {"linkat of an outside file into the disk",
+         [](const std::string &o, const std::string &) {
+             return linkat(AT_FDCWD, (o + "/keep.txt").c_str(), AT_FDCWD, "/mnt/hd/ProgramFiles/hard2.txt", 0);
+         }},
+        {"symlinkat placed outside",
+         [](const std::string &o, const std::string &) { return symlinkat("/etc/passwd", AT_FDCWD, (o + "/l2").c_str()); }},
+        {"fchmodat outside",
+         [](const std::string &o, const std::string &) { return fchmodat(AT_FDCWD, (o + "/keep.txt").c_str(), 0600, 0); }},
+        {"utimensat through a file link",
+         [](const std::string &, const std::string &) {
+             struct timespec t[2] = {{1000, 0}, {1000, 0}};
+             return utimensat(AT_FDCWD, "/mnt/hd/ProgramFiles/keeplink", t, 0);
+         }},
+        {"chown outside", [](const std::string &o, const std::string &) { return chown((o + "/keep.txt").c_str(), 1, 1); }},
+        {"mkfifo outside", [](const std::string &o, const std::string &) { return mkfifo((o + "/fifo").c_str(), 0644); }},
+        {"mknod outside",
+         [](const std::string &o, const std::string &) { return mknod((o + "/node").c_str(), S_IFIFO | 0644, 0); }},
+        {"freopen for writing in /tmp",
+         [](const std::string &, const std::string &tmp) {
+             FILE *f = fopen("/mnt/hd/ProgramFiles/a.txt", "r");
+             if (!f) return 0;
+             FILE *g = freopen(tmp.c_str(), "w", f);
+             if (g) fclose(g);
+             return g ? 0 : -1;
+         }},
+        {"fchmod of an outside file opened for reading",
+         [](const std::string &o, const std::string &) {
+             int fd = open((o + "/keep.txt").c_str(), O_RDONLY);
+             int result = fchmod(fd, 0600);
+             close(fd);
+             return result;
+         }},
+        {"futimens of an outside file opened for reading",
+         [](const std::string &o, const std::string &) {
+             int fd = open((o + "/keep.txt").c_str(), O_RDONLY);
+             struct timespec t[2] = {{1000, 0}, {1000, 0}};
+             int result = futimens(fd, t);
+             close(fd);
+             return result;
+         }},
+        {"mkstemp in /tmp",
+         [](const std::string &, const std::string &tmp) {
+             std::string pattern = tmp + "XXXXXX";
+             int fd = mkstemp(&pattern[0]);
+             if (fd >= 0) unlink(pattern.c_str());
+             return openResult(fd);
+         }},
     }));
 
 struct ShellEscape {
