@@ -72,6 +72,75 @@ TEST_F(HDD_TAP_GetCurrentDirTest, LearnsTheTapsSlotFromTheFirmware) {
     EXPECT_EQ(slot, TAP_TableIndex);
 }
 
+// The firmware's records that lead to the working directory, broken one at
+// a time; the firmware's values are put back before the receiver stops.
+struct DirRecordFault {
+    const char *name;
+    void (*apply)(TapTaskEntry &own, TapWord &saved);
+    void (*undo)(TapTaskEntry &own, TapWord saved);
+    const char *hiddenSymbol;  // or null
+    int result;
+    const char *written;       // destination afterwards ("unset": left alone)
+};
+
+void PrintTo(const DirRecordFault &f, std::ostream *os) { *os << f.name; }
+
+const char kOtherDisk[] = "/mnt/hdd/ProgramFiles";
+const char kMountPoint[] = "/mnt/hd";
+
+void noChange(TapTaskEntry &, TapWord &) {}
+void noUndo(TapTaskEntry &, TapWord) {}
+void setDirText(TapTaskEntry &e, TapWord &saved, const char *text) {
+    saved = e.CurrentDir[CURRENT_DIR_PATH_WORD];
+    e.CurrentDir[CURRENT_DIR_PATH_WORD] = (TapWord)text;
+}
+void restoreDirText(TapTaskEntry &e, TapWord saved) { e.CurrentDir[CURRENT_DIR_PATH_WORD] = saved; }
+
+const DirRecordFault kDirRecordFaults[] = {
+    {"NoCurrentSlotVariable", noChange, noUndo, "_curTapTask", -3, "unset"},
+    {"NoTaskTable", noChange, noUndo, "_tapTask", -3, ""},
+    {"NoDirectoryObject",
+     [](TapTaskEntry &e, TapWord &saved) { saved = (TapWord)e.CurrentDir; e.CurrentDir = nullptr; },
+     [](TapTaskEntry &e, TapWord saved) { e.CurrentDir = (TapWord *)saved; }, nullptr, 0, "unset"},
+    {"NoDirectoryText", [](TapTaskEntry &e, TapWord &saved) { setDirText(e, saved, nullptr); }, restoreDirText,
+     nullptr, 0, "unset"},
+    {"DirectoryOnAnotherDisk", [](TapTaskEntry &e, TapWord &saved) { setDirText(e, saved, kOtherDisk); },
+     restoreDirText, nullptr, 0, ""},
+    {"MountPointItself", [](TapTaskEntry &e, TapWord &saved) { setDirText(e, saved, kMountPoint); },
+     restoreDirText, nullptr, 0, "/"},
+};
+
+class HDD_TAP_GetCurrentDirFault : public DirFixture, public ::testing::WithParamInterface<DirRecordFault> {};
+
+// What the TAP can tell of its working directory when the firmware's
+// records are missing or odd, and that such a directory is never pushed
+// (except the disk root, which is a directory like any other).
+TEST_P(HDD_TAP_GetCurrentDirFault, ReportsAndPushesOnlyWhatItKnows) {
+    const DirRecordFault &f = GetParam();
+    // Reached past the library's cache, which must not hold it yet.
+    TapTaskEntry *table = (TapTaskEntry *)TryResolve("_tapTask");
+    ASSERT_NE(nullptr, table);
+    if (f.hiddenSymbol) emuHideSymbol(f.hiddenSymbol, 1);
+    TapWord saved = 0;
+    f.apply(table[slot], saved);
+
+    char dir[PATH_BUFFER_SIZE] = "unset";
+    int result = HDD_TAP_GetCurrentDir(dir);
+    int pushed = HDD_TAP_PushDir();
+    int depth = TAPDirStackDepth;
+
+    f.undo(table[slot], saved);
+    if (f.hiddenSymbol) emuHideSymbol(f.hiddenSymbol, 0);
+    EXPECT_EQ(f.result, result) << f.name;
+    EXPECT_STREQ(f.written, dir) << f.name;
+    bool known = f.written[0] == '/';
+    EXPECT_EQ(known ? 1 : 0, pushed) << f.name;
+    EXPECT_EQ(known ? 0 : -1, depth) << f.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_GetCurrentDirFault, ::testing::ValuesIn(kDirRecordFaults),
+                         [](const ::testing::TestParamInfo<DirRecordFault> &info) { return info.param.name; });
+
 // ---- HDD_TAP_PushDir and HDD_TAP_PopDir ---------------------------------
 
 using HDD_TAP_PushDirTest = DirFixture;
@@ -106,6 +175,66 @@ TEST_F(HDD_TAP_PushDirTest, RefusesADirectoryLongerThanAnEntry) {
     EXPECT_EQ(0, HDD_TAP_PopDir());
     EXPECT_EQ(dir, workDir());
 }
+
+// A TAP-view directory below /ProgramFiles of exactly length characters,
+// made on the disk.
+std::string makeLongDir(const std::string &diskDir, size_t length) {
+    std::string dir = "/ProgramFiles";
+    while (dir.size() < length) {
+        size_t rest = length - dir.size();
+        size_t take = rest <= 201 ? rest : (rest - 201 >= 2 ? 201 : 150);
+        dir += "/" + std::string(take - 1, 'x');
+    }
+    makeDirs(diskDir + dir);
+    return dir;
+}
+
+struct LongDirCase {
+    const char *name;
+    size_t length;
+    bool readable;  // HDD_TAP_GetCurrentDir gives it whole
+    bool pushed;
+};
+
+void PrintTo(const LongDirCase &c, std::ostream *os) { *os << c.length << " characters"; }
+
+const LongDirCase kLongDirs[] = {
+    {"FillsAStackEntry", DIR_STACK_ENTRY - 1, true, true},
+    {"OneMoreThanAStackEntry", DIR_STACK_ENTRY, true, false},
+    {"FillsAPathBuffer", PATH_BUFFER_SIZE - 1, true, false},
+    {"OneMoreThanAPathBuffer", PATH_BUFFER_SIZE, false, false},
+};
+
+class LongWorkingDirectory : public DirFixture, public ::testing::WithParamInterface<LongDirCase> {};
+
+TEST_P(LongWorkingDirectory, IsReadAndPushedOnlyWhenItFits) {
+    const LongDirCase &c = GetParam();
+    std::string dir = makeLongDir(diskDir, c.length);
+    ASSERT_EQ(c.length, dir.size());
+    ASSERT_EQ(1, TAP_Hdd_ChangeDir(dir.c_str()));
+
+    char read[PATH_BUFFER_SIZE + 16];
+    memset(read, 'Z', sizeof read);
+    EXPECT_EQ(0, HDD_TAP_GetCurrentDir(read)) << c.name;
+    EXPECT_EQ(c.readable ? dir : "", std::string(read)) << c.name;
+    for (size_t i = PATH_BUFFER_SIZE; i < sizeof read; i++) ASSERT_EQ('Z', read[i]) << c.name << ": byte " << i;
+
+    char stackBefore[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
+    memcpy(stackBefore, TAPDirStack, sizeof stackBefore);
+    EXPECT_EQ(c.pushed ? 1 : 0, HDD_TAP_PushDir()) << c.name;
+    EXPECT_EQ(c.pushed ? 0 : -1, TAPDirStackDepth) << c.name;
+    if (!c.pushed) {
+        EXPECT_EQ(0, memcmp(stackBefore, TAPDirStack, sizeof stackBefore)) << c.name << ": stack written";
+        return;
+    }
+    EXPECT_EQ(dir, std::string(TAPDirStack[0])) << c.name;
+    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+    EXPECT_EQ(1, HDD_TAP_PopDir()) << c.name;
+    EXPECT_EQ(dir, workDir()) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(DirStack, LongWorkingDirectory, ::testing::ValuesIn(kLongDirs),
+                         [](const ::testing::TestParamInfo<LongDirCase> &info) { return info.param.name; });
 
 using HDD_TAP_PopDirTest = DirFixture;
 
@@ -269,6 +398,20 @@ TEST_F(HDD_ChangeDirTest, FailedChangeKeepsTheDirectoryWhenTheStackIsFull) {
     EXPECT_EQ(15, TAPDirStackDepth);
     EXPECT_EQ(1, HDD_TAP_PopDir());
     EXPECT_EQ("/ProgramFiles/D15", workDir());
+}
+
+// The first change of the TAP's life cannot save a working directory that
+// is too long for the stack there; it still comes back to it.
+TEST_F(HDD_ChangeDirTest, FirstChangeComesBackToADirectoryTooLongForTheStack) {
+    std::string dir = makeLongDir(diskDir, 300);
+    makeDirs(disk(dir + "/Sub"));
+    ASSERT_EQ(1, TAP_Hdd_ChangeDir(dir.c_str()));
+
+    EXPECT_EQ(0, HDD_ChangeDir("/ProgramFiles/NoSuch"));
+    EXPECT_EQ(dir, workDir());
+    EXPECT_EQ(-1, TAPDirStackDepth);
+    EXPECT_EQ(1, HDD_ChangeDir("Sub"));
+    EXPECT_EQ(dir + "/Sub", workDir());
 }
 
 using HDD_ChangeDirBareDisk = EmuTest;

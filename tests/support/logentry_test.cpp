@@ -196,6 +196,15 @@ TEST_F(LogEntryTest, FileCarriesTheReceiversTimeInWholeMinutes) {
     EXPECT_GT(std::abs((long long)(time(nullptr) - st.st_mtime)), 3600LL) << "the PC's clock, not the receiver's";
 }
 
+// Without heap for the ISO copy the text is missing from the echo only.
+TEST_F(LogEntryTest, NoHeapForTheCopyLeavesOutOnlyTheEchoedText) {
+    emuSetHeapLimit(1);
+    LogEntry("Zephyrdesk-Install.log", "P", 1, 5, kStart.c_str());
+    emuSetHeapLimit(0);
+    EXPECT_EQ(kStamp + kStart + "\r\n", readFile(disk(kLog)));
+    EXPECT_EQ(kStamp + "\0P: \0\n\0"s, console());
+}
+
 TEST_F(LogEntryTest, EveryCharacterAboveLatin1IsReportedBeforeTheText) {
     LogEntry(nullptr, "P", 1, 0, "\xE2\x82\xAC" "x\xE0\xB8\x81");
     EXPECT_EQ("P: \0"s + kStamp + " VELALIB - StrToISO: character 0x20ac ignored\n\0"s + kStamp +

@@ -18,6 +18,8 @@ struct IsoCase {
     std::vector<std::string> dropped; // code points in the messages, as printed
 };
 
+void PrintTo(const IsoCase &c, std::ostream *os) { *os << c.name; }
+
 std::vector<IsoCase> isoCases() {
     return {
         {"Utf8Word", "Gr\xC3\xBC\xC3\x9F" "e", "Gr\xFC\xDF" "e", {}},

@@ -55,6 +55,8 @@ struct Utf8Case {
     std::vector<std::string> ignored;  // "mm ll" of each dropped pair, in order
 };
 
+void PrintTo(const Utf8Case &c, std::ostream *os) { *os << c.name; }
+
 std::vector<Utf8Case> utf8Cases() {
     return {
         {"Empty", "", 0, "", 1, {}},
@@ -148,6 +150,8 @@ struct SelectorCase {
     std::string selector;
     int table;  // the table number it selects with default table 3
 };
+
+void PrintTo(const SelectorCase &c, std::ostream *os) { *os << "selector " << hex(c.selector); }
 
 std::vector<SelectorCase> selectorCases() {
     std::vector<SelectorCase> cases;
@@ -256,6 +260,8 @@ struct FirmwareCase {
     const char *name;
     int utf8Firmware;
 };
+
+void PrintTo(const FirmwareCase &c, std::ostream *os) { *os << c.name; }
 
 class IsUTFToppyTest : public EmuTest, public ::testing::WithParamInterface<FirmwareCase> {
 protected:

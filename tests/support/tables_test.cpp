@@ -18,6 +18,8 @@ struct Iso8859Case {
     const word *table;
 };
 
+void PrintTo(const Iso8859Case &c, std::ostream *os) { *os << "ISO 8859-" << c.part; }
+
 std::string partName(const ::testing::TestParamInfo<Iso8859Case> &info) {
     return "Part" + std::to_string(info.param.part);
 }

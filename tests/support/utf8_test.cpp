@@ -20,6 +20,8 @@ struct SkipCase {
     size_t offset;      // where the text starts
 };
 
+void PrintTo(const SkipCase &c, std::ostream *os) { *os << hex(c.bytes); }
+
 std::vector<SkipCase> skipCases() {
     std::vector<SkipCase> cases = {
         {"Abc", 0},
@@ -65,6 +67,8 @@ struct CharCase {
     int length;
     dword codePoint;  // what UTF8ToUTF32 decodes
 };
+
+void PrintTo(const CharCase &c, std::ostream *os) { *os << hex(c.bytes); }
 
 std::vector<CharCase> charCases() {
     return {
@@ -130,6 +134,8 @@ struct EncodeCase {
     dword codePoint;
     std::string bytes;
 };
+
+void PrintTo(const EncodeCase &c, std::ostream *os) { *os << "U+" << std::hex << c.codePoint; }
 
 class UTF32ToUTF8Table : public ::testing::TestWithParam<EncodeCase> {};
 
@@ -201,6 +207,8 @@ struct LengthCase {
     dword characters;
 };
 
+void PrintTo(const LengthCase &c, std::ostream *os) { *os << hex(c.bytes); }
+
 class StrlenUCTable : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(StrlenUCTable, CountsCharactersAfterTheSelector) {
@@ -232,6 +240,8 @@ struct EncodingCase {
     std::string bytes;
     bool singleByte, multiByte;
 };
+
+void PrintTo(const EncodingCase &c, std::ostream *os) { *os << hex(c.bytes); }
 
 class GetStringEncodingTable : public ::testing::TestWithParam<EncodingCase> {};
 
