@@ -2,29 +2,31 @@
 # through the CMake presets `host` (the PC) and `mipsel` (the receiver).
 
 JOBS ?= 2
+# What `make run` needs of each build: the installer TAP and the stand-in.
+RUN_TARGETS := Zephyrdesk-Install tapemu
 
-.PHONY: all deps build host mipsel test run clean
+.PHONY: all deps configure build test run clean
 
 all: build
 
 deps:
 	@sh tools/install-deps.sh
 
-host: deps
+configure: deps
 	cmake --preset host >/dev/null
-	cmake --build --preset host -j$(JOBS)
-
-mipsel: deps
 	cmake --preset mipsel >/dev/null
-	cmake --build --preset mipsel -j$(JOBS)
 
-build: host mipsel
+build: configure
+	cmake --build --preset host -j$(JOBS) -- --no-print-directory
+	cmake --build --preset mipsel -j$(JOBS) -- --no-print-directory
 
 test: build
 	ctest --preset host -j$(JOBS)
 	ctest --preset mipsel -j$(JOBS)
 
-run: build
+run: configure
+	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
+	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
 	@sh tools/run-installer.sh
 
 clean:
