@@ -178,6 +178,15 @@ static bool refused(const std::string &mapped, bool follow = true) {
     return refuse();
 }
 
+/* The real call on the mapped path, unless that path must not change
+ * (-1, EACCES).  follow: whether the call follows a final link. */
+template <typename Real, typename... Args>
+static int onMapped(Real real, const char *path, bool follow, Args... args) {
+    std::string mapped = emuMapPath(path);
+    if (refused(mapped, follow)) return -1;
+    return real(mapped.c_str(), args...);
+}
+
 static bool openWrites(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0; }
 
 static bool modeWrites(const char *mode) { return mode && (mode[0] != 'r' || strchr(mode, '+')); }
@@ -321,23 +330,17 @@ EMU_EXPORT int mkdir(const char *path, mode_t mode) {
 
 EMU_EXPORT int rmdir(const char *path) {
     REAL(rmdir);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped, false)) return -1;
-    return real_rmdir(mapped.c_str());
+    return onMapped(real_rmdir, path, false);
 }
 
 EMU_EXPORT int unlink(const char *path) {
     REAL(unlink);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped, false)) return -1;
-    return real_unlink(mapped.c_str());
+    return onMapped(real_unlink, path, false);
 }
 
 EMU_EXPORT int remove(const char *path) {
     REAL(remove);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped, false)) return -1;
-    return real_remove(mapped.c_str());
+    return onMapped(real_remove, path, false);
 }
 
 EMU_EXPORT int rename(const char *from, const char *to) {
@@ -364,37 +367,27 @@ EMU_EXPORT int link(const char *from, const char *to) {
 
 EMU_EXPORT int utime(const char *path, const struct utimbuf *times) {
     REAL(utime);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped)) return -1;
-    return real_utime(mapped.c_str(), times);
+    return onMapped(real_utime, path, true, times);
 }
 
 EMU_EXPORT int utimes(const char *path, const struct timeval times[2]) {
     REAL(utimes);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped)) return -1;
-    return real_utimes(mapped.c_str(), times);
+    return onMapped(real_utimes, path, true, times);
 }
 
 EMU_EXPORT int chmod(const char *path, mode_t mode) {
     REAL(chmod);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped)) return -1;
-    return real_chmod(mapped.c_str(), mode);
+    return onMapped(real_chmod, path, true, mode);
 }
 
 EMU_EXPORT int truncate(const char *path, off_t length) {
     REAL(truncate);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped)) return -1;
-    return real_truncate(mapped.c_str(), length);
+    return onMapped(real_truncate, path, true, length);
 }
 
 EMU_EXPORT int truncate64(const char *path, off64_t length) {
     REAL(truncate64);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped)) return -1;
-    return real_truncate64(mapped.c_str(), length);
+    return onMapped(real_truncate64, path, true, length);
 }
 
 /* ---- Calls relative to a directory descriptor, and on descriptors --- */
@@ -506,16 +499,12 @@ EMU_EXPORT int lchown(const char *path, uid_t owner, gid_t group) {
 
 EMU_EXPORT int mknod(const char *path, mode_t mode, dev_t device) {
     REAL(mknod);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped, false)) return -1;
-    return real_mknod(mapped.c_str(), mode, device);
+    return onMapped(real_mknod, path, false, mode, device);
 }
 
 EMU_EXPORT int mkfifo(const char *path, mode_t mode) {
     REAL(mkfifo);
-    std::string mapped = emuMapPath(path);
-    if (refused(mapped, false)) return -1;
-    return real_mkfifo(mapped.c_str(), mode);
+    return onMapped(real_mkfifo, path, false, mode);
 }
 
 EMU_EXPORT FILE *freopen(const char *path, const char *mode, FILE *stream) {
