@@ -371,7 +371,7 @@ dword emuDeliver(int slot, word event, dword p1, dword p2) {
 dword emuBroadcast(word event, dword p1, dword p2) {
     dword result = 0;
     for (int slot = 0; slot < EMU_SLOTS; slot++) {
-        if (!emuSlotRunning(slot)) continue;
+        if (!emuSlotRunning(slot) || !_tapTask[slot].handler) continue;  // no handler, no one to take it
         result = emuDeliver(slot, event, p1, p2);
         if (event == EVT_KEY && result == 0) break;
     }

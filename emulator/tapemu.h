@@ -71,8 +71,9 @@ int emuAttachProgram(const char *firmwarePath, const char *cwd, EmuEventHandler 
  * returns.  Returns the handler's result (0 for a slot without one). */
 dword emuDeliver(int slot, word event, dword p1, dword p2);
 
-/* Delivers one event to every running TAP in slot order; a key that a
- * handler answers with 0 goes no further.  Returns the last result. */
+/* Delivers one event to every running TAP that has a handler, in slot
+ * order; a key that a handler answers with 0 goes no further.  Returns the
+ * last result. */
 dword emuBroadcast(word event, dword p1, dword p2);
 
 /* 1 while the slot holds a running TAP. */

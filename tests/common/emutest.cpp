@@ -55,6 +55,9 @@ void EmuTest::SetUp() {
     options.out = outDir.c_str();
     char err[256] = "";
     ASSERT_EQ(1, emuStart(&options, err, sizeof err)) << err;
+    // Slot 0 holds another TAP with a working directory of its own, so that
+    // code which reads slot 0 instead of its own slot is caught.
+    ASSERT_EQ(0, emuAttachProgram("/ProgramFiles/Resident.tap", "/", nullptr));
     slot = emuAttachProgram("/ProgramFiles/Test.tap", "/ProgramFiles", handler());
     ASSERT_GE(slot, 0);
 }

@@ -1,7 +1,7 @@
 // The test fixture: a fresh receiver in the stand-in firmware for every
 // test case, with a disk folder and an output folder of its own named
 // after the test (build/<preset>/scratch/<Suite>.<Test>/disk and /out),
-// and the test program attached as a TAP in slot 0.
+// another TAP in slot 0 and the test program attached as a TAP after it.
 #ifndef TESTS_EMUTEST_H
 #define TESTS_EMUTEST_H
 

@@ -50,8 +50,8 @@ TEST_F(Loader, PcFileIsCopiedOntoTheDiskAndStartedInTheNextSlot) {
     EXPECT_STREQ("/mnt/hd/ProgramFiles/Sketch.tap", slotPath(tap));
     EXPECT_STREQ("/mnt/hd/ProgramFiles", slotDir(tap));
     EXPECT_NE(nullptr, table()[tap].EventHandler);
-    EXPECT_TRUE(contains(trace(), "LOAD 1 \"/ProgramFiles/Sketch.tap\" id 0x51525699"));
-    EXPECT_TRUE(contains(trace(), "MAIN 1 -> 1"));
+    EXPECT_TRUE(contains(trace(), "LOAD " + std::to_string(tap) + " \"/ProgramFiles/Sketch.tap\" id 0x51525699"));
+    EXPECT_TRUE(contains(trace(), "MAIN " + std::to_string(tap) + " -> 1"));
 }
 
 TEST_F(Loader, DiskFileKeepsItsPathAndWorksInItsOwnFolder) {
@@ -91,7 +91,8 @@ TEST_F(Loader, SketchDrawsTakesKeysAndExits) {
     EXPECT_EQ(0, emuSlotRunning(tap));
     EXPECT_EQ(0u, emuOsdPixel(1, 300, 300));  // region deleted
     emuStop();
-    EXPECT_EQ("SLOT 1 \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit", trace().back());
+    EXPECT_EQ("SLOT " + std::to_string(tap) + " \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit",
+              trace().back());
 }
 
 TEST_F(Loader, TwoTapsWithTheSameNamesKeepTheirOwn) {
