@@ -94,6 +94,9 @@ void emuHideSymbol(const char *name, int hidden);
  * default); a TAP_MemAlloc beyond it returns 0. */
 void emuSetHeapLimit(size_t bytes);
 
+/* How many pictures (screen-NNNN.png) the receiver has written. */
+int emuPictureCount(void);
+
 /* The colour of one pixel of a region's framebuffer, 0 outside it. */
 dword emuOsdPixel(int region, int x, int y);
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/osd.h"
+#include "emulator/display/osd.h"
 #include "emutest.h"
 
 #if TAPEMU_PICTURES

@@ -9,9 +9,10 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
-#include "emucore.h"
+#include "../tapemu.h"
 
 #ifndef TAPEMU_PICTURES
 #define TAPEMU_PICTURES 0
@@ -180,7 +181,7 @@ int tapemuMain(int argc, char **argv) {
             emuBroadcast(EVT_KEY, (dword)code, 0);
     }
     for (int i = 0; i < IDLE_AFTER_SCRIPT; i++) emuBroadcast(EVT_IDLE, 0, 0);
-    int screens = emu.pictureCount;
+    int screens = emuPictureCount();
     emuStop();
 
     printf("tapemu: ran %zu key(s); trace in %s/trace.txt, console in %s/console.bin", script.size(), out.c_str(),

@@ -3,9 +3,7 @@
  * under libc's names, so that every caller in the process reaches them
  * first: "/mnt/hd/..." lands in the disk folder, "/dev/pts/N" opens the
  * console capture, and while a receiver runs nothing outside the disk and
- * output folders can be created, changed or deleted (EACCES).  dlsym is
- * defined here too, to count and hide the TAPs' lookups of firmware
- * symbols by name.
+ * output folders can be created, changed or deleted (EACCES).
  */
 #include <dirent.h>
 #include <dlfcn.h>
@@ -23,77 +21,7 @@
 
 #include <vector>
 
-#include "emucore.h"
-
-/* ---- The real dynamic loader and libc ------------------------------- */
-
-typedef void *(*DlsymFunction)(void *, const char *);
-
-static DlsymFunction realDlsym(void) {
-    static DlsymFunction real = nullptr;
-    if (!real) real = (DlsymFunction)dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34");
-    if (!real) real = (DlsymFunction)dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5");
-    if (!real) real = (DlsymFunction)dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.0");
-    return real;
-}
-
-void *emuRealDlsym(void *handle, const char *name) {
-    DlsymFunction real = realDlsym();
-    return real ? real(handle, name) : nullptr;
-}
-
-void *emuRealSymbol(const char *name) { return emuRealDlsym(RTLD_NEXT, name); }
-
-/* real_NAME: libc's own NAME, looked up once. */
-#define REAL(name)                                     \
-    static decltype(&::name) real_##name = nullptr;    \
-    if (!real_##name) real_##name = (decltype(&::name))emuRealSymbol(#name)
-
-/* ---- Counted lookups of firmware symbols ---------------------------- */
-
-static const char *const firmwareNames[] = {"_tapTask", "_curTapTask", "PvrTimeToLinux",
-                                            "_Z26Appl_ConvertToValidUTF8StrPhi"};
-enum { FIRMWARE_NAMES = sizeof firmwareNames / sizeof firmwareNames[0] };
-static unsigned lookupCounts[FIRMWARE_NAMES];
-static std::vector<std::string> hiddenNames;
-
-void emuLookupReset(void) { memset(lookupCounts, 0, sizeof lookupCounts); }
-
-unsigned emuLookupCount(const char *name) {
-    for (int i = 0; name && i < FIRMWARE_NAMES; i++)
-        if (strcmp(name, firmwareNames[i]) == 0) return lookupCounts[i];
-    return 0;
-}
-
-void emuHideSymbol(const char *name, int hidden) {
-    if (!name) return;
-    for (size_t i = 0; i < hiddenNames.size(); i++)
-        if (hiddenNames[i] == name) {
-            if (!hidden) hiddenNames.erase(hiddenNames.begin() + i);
-            return;
-        }
-    if (hidden) hiddenNames.push_back(name);
-}
-
-EMU_EXPORT void *dlsym(void *handle, const char *name) {
-    for (int i = 0; i < FIRMWARE_NAMES; i++)
-        if (strcmp(name, firmwareNames[i]) == 0) lookupCounts[i]++;
-    for (const std::string &h : hiddenNames)
-        if (h == name) return emuRealDlsym(handle, "\x01 no such firmware symbol");  // sets dlerror
-    return emuRealDlsym(handle, name);
-}
-
-/* ---- Mapping -------------------------------------------------------- */
-
-static bool isMounted(const char *path) {
-    return strncmp(path, EMU_MOUNT, 7) == 0 && (path[7] == 0 || path[7] == '/');
-}
-
-std::string emuMapPath(const char *path) {
-    if (!path) return "";
-    if (!emu.started || !isMounted(path)) return path;
-    return emu.disk + (path + 7);
-}
+#include "platform.h"
 
 /* N of "/dev/pts/N", or -1 for any other path. */
 static int ptsNumber(const char *path) {
@@ -108,65 +36,6 @@ static int ptsNumber(const char *path) {
     }
     return n;
 }
-
-/* ---- Confinement ---------------------------------------------------- */
-
-static std::string parentOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    if (slash == 0 || slash == std::string::npos) return "/";
-    return path.substr(0, slash);
-}
-
-/* The path with every existing part resolved (links followed) and the
- * rest, which does not exist yet, appended as it is. */
-static std::string resolveExisting(const std::string &path, int depth = 0) {
-    char real[PATH_MAX];
-    if (realpath(path.c_str(), real)) return real;
-    if (path == "/" || path.empty() || depth > 64) return path;
-    size_t slash = path.rfind('/');
-    std::string name = path.substr(slash + 1);
-    std::string base = resolveExisting(parentOf(path), depth + 1);
-    if (name.empty() || name == ".") return base;
-    if (name == "..") return parentOf(base);
-    return base == "/" ? "/" + name : base + "/" + name;
-}
-
-static bool within(const std::string &path, const std::string &root) {
-    return !root.empty() && (path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                                              path[root.size()] == '/'));
-}
-
-bool emuMayChange(const std::string &mapped, bool followFinalLink) {
-    if (!emu.started) return true;
-    std::string path = mapped;
-    if (path.empty()) return true;  // fails by itself
-    if (path[0] != '/') {
-        char cwd[PATH_MAX];
-        if (!getcwd(cwd, sizeof cwd)) return false;
-        path = std::string(cwd) + "/" + path;
-    }
-    for (int hops = 0; hops < 40; hops++) {
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
-        std::string name = path.substr(path.rfind('/') + 1);
-        std::string target;
-        if (name.empty() || name == "." || name == "..")
-            target = resolveExisting(path);
-        else {
-            std::string base = resolveExisting(parentOf(path));
-            target = base == "/" ? "/" + name : base + "/" + name;
-        }
-        struct stat64 st;
-        char link[PATH_MAX];
-        ssize_t n;
-        if (!followFinalLink || lstat64(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
-            (n = readlink(target.c_str(), link, sizeof link - 1)) <= 0)
-            return within(target, emu.diskReal) || within(target, emu.outReal);
-        link[n] = 0;
-        path = link[0] == '/' ? std::string(link) : parentOf(target) + "/" + link;
-    }
-    return false;  // a loop of links
-}
-
 static bool refuse(void) {
     errno = EACCES;
     return true;

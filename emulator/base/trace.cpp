@@ -4,7 +4,7 @@
  */
 #include <stdio.h>
 
-#include "emucore.h"
+#include "base.h"
 
 static FILE *traceFile = nullptr;
 

@@ -16,7 +16,7 @@
 
 #include <vector>
 
-#include "emucore.h"
+#include "platform.h"
 
 typedef std::vector<std::string> Words;
 

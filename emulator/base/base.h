@@ -1,0 +1,45 @@
+/*
+ * The ground floor of the stand-in firmware: the state of the running
+ * receiver (its options and folders) and the trace.  Every other room of
+ * the firmware builds on this one; it builds on nothing of theirs.
+ */
+#ifndef EMULATOR_BASE_BASE_H
+#define EMULATOR_BASE_BASE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "../tapemu.h"
+
+#define EMU_EXPORT extern "C" __attribute__((visibility("default")))
+
+/* Where the disk is mounted on the receiver, and the longest path the
+ * firmware's records hold (terminator included). */
+#define EMU_MOUNT "/mnt/hd"
+enum { EMU_PATH_MAX = 1024 };
+
+/* The running receiver. */
+struct EmuState {
+    bool started = false;
+    EmuOptions options{};
+    std::string disk, out;           /* as given */
+    std::string diskReal, outReal;   /* resolved, for confinement */
+};
+extern EmuState emu;
+
+/* The console capture, out/console.bin. */
+std::string emuConsolePath(void);
+
+/* trace.txt: one line per firmware call or event, flushed per line. */
+void traceOpen(const std::string &path);
+void traceClose(void);
+void traceLine(const std::string &line);
+/* A C string as the trace shows it: quoted, non-printing bytes as \xHH;
+ * NULL for a null pointer. */
+std::string traceString(const char *text);
+/* A colour as 0xAARRGGBB. */
+std::string traceColour(dword colour);
+
+#endif

@@ -1,0 +1,247 @@
+/*
+ * The firmware's TAP loader: checks a TAP file, loads it as a shared
+ * object in a symbol scope of its own, fills its call pointers, puts it in
+ * a slot and starts it through __TAP_Init_ and TAP_Main; and the test
+ * programs that make themselves a TAP.  Builds on the base, platform,
+ * tasks and calls rooms.
+ */
+#include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "../calls/calls.h"
+#include "../platform/platform.h"
+#include "../tasks/tasks.h"
+#include "loader.h"
+
+/* Every TAP file loaded since the receiver started: the code stays loaded
+ * until it stops, since pointers into it may still be on a stack. */
+static std::vector<void *> loaded;
+
+void loaderUnloadAll(void) {
+    for (void *handle : loaded) dlclose(handle);
+    loaded.clear();
+}
+
+/* The dynamic loader itself does not survive every broken file (it
+ * trusts the dynamic entries and runs the file's constructors): a child
+ * process loads the file first, so that a file that kills the loader is
+ * refused instead of taking the receiver down. */
+static void *lookupInTap(void *handle, const char *name);
+static void *lookupOnly(void *handle, const char *name) {
+    lookupInTap(handle, name);
+    return nullptr;
+}
+
+static bool loadsInChild(const std::string &hostPath, std::string &reason) {
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) return true;  // no probe possible: let dlopen tell
+    if (child == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, 2);  // ld.so's own complaints
+        void *handle = dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) _exit(1);
+        // the lookups the load makes next walk the same symbol table
+        emuFillCalls(lookupOnly, handle);
+        static const char *const entries[] = {"__TAP_Init_", "TAP_Main", "TAP_EventHandler"};
+        for (const char *e : entries) emuRealDlsym(handle, e);
+        _exit(0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) return true;
+    if (WIFEXITED(status) && WEXITSTATUS(status) <= 1) return true;  // 1: dlopen says why
+    reason = "cannot load: the dynamic loader fails on this file";
+    return false;
+}
+
+static void setError(char *err, size_t errSize, const std::string &text) {
+    if (err && errSize) snprintf(err, errSize, "%s", text.c_str());
+}
+
+static bool isFile(const std::string &path) {
+    struct stat64 st;
+    return stat64(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+static bool copyInto(const std::string &from, const std::string &to) {
+    std::vector<unsigned char> bytes;
+    if (!loaderReadWhole(from, bytes)) return false;
+    int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0755);
+    if (fd < 0) return false;
+    bool ok = write(fd, bytes.data(), bytes.size()) == (ssize_t)bytes.size();
+    return close(fd) == 0 && ok;
+}
+
+/* Where the TAP being filled has its writable segments. */
+struct WritableSearch {
+    uintptr_t base, address;
+    bool found;
+};
+
+static int findWritable(struct dl_phdr_info *info, size_t, void *context) {
+    WritableSearch *w = (WritableSearch *)context;
+    if (info->dlpi_addr != w->base) return 0;
+    for (int i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+        uintptr_t start = w->base + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && (ph.p_flags & PF_W) && w->address >= start &&
+            w->address + sizeof(void *) <= start + ph.p_memsz)
+            w->found = true;
+    }
+    return 1;
+}
+
+/* A call pointer of the TAP: only a pointer-sized data object in one of
+ * the TAP's own writable segments is filled in (a broken symbol table may
+ * name code or read-only data instead). */
+static void *lookupInTap(void *handle, const char *name) {
+    void *address = emuRealDlsym(handle, name);
+    if (!address) return nullptr;
+    Dl_info info;
+    const ElfW(Sym) *symbol = nullptr;
+    struct link_map *map = nullptr;
+    if (!dladdr1(address, &info, (void **)&symbol, RTLD_DL_SYMENT) || !symbol ||
+        ELF64_ST_TYPE(symbol->st_info) != STT_OBJECT || symbol->st_size != sizeof(void *) ||
+        dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map)
+        return nullptr;
+    WritableSearch w{(uintptr_t)map->l_addr, (uintptr_t)address, false};
+    dl_iterate_phdr(findWritable, &w);
+    return w.found ? address : nullptr;
+}
+
+struct StartCall {
+    int (*init)(TapEntryRecord *);
+    TapEntryRecord record;
+    int (*main)(void);
+    int mainResult;
+};
+
+static void runInit(void *context) {
+    StartCall *call = (StartCall *)context;
+    call->init(&call->record);
+}
+
+static void runMain(void *context) {
+    StartCall *call = (StartCall *)context;
+    call->mainResult = call->main();
+}
+
+int emuLoadTap(const char *path, char *err, size_t errSize) {
+    if (!emu.started) {
+        setError(err, errSize, "the receiver is not running");
+        return -1;
+    }
+    if (!path || !*path) {
+        setError(err, errSize, "no TAP file given");
+        return -1;
+    }
+    std::string firmwarePath, host;
+    if (path[0] == '/' && isFile(emuHostPath(emuNormalise("/", path)))) {
+        firmwarePath = emuNormalise("/", path);
+        host = emuHostPath(firmwarePath);
+    } else if (char *real = isFile(path) ? realpath(path, nullptr) : nullptr;
+               real && strncmp(real, (emu.diskReal + "/").c_str(), emu.diskReal.size() + 1) == 0) {
+        // a PC path to a file that is on the disk already
+        firmwarePath = real + emu.diskReal.size();
+        free(real);
+        host = emuHostPath(firmwarePath);
+    } else if (isFile(path)) {
+        free(real);
+        // a file on the PC: the user copies it onto the receiver first
+        std::string name = path;
+        name = name.substr(name.rfind('/') + 1);
+        firmwarePath = "/ProgramFiles/" + name;
+        host = emuHostPath(firmwarePath);
+        mkdir(emuHostPath("/ProgramFiles").c_str(), 0777);
+        char a[PATH_MAX], b[PATH_MAX];
+        bool same = realpath(path, a) && realpath(host.c_str(), b) && strcmp(a, b) == 0;
+        if (!same && !copyInto(path, host)) {
+            setError(err, errSize, std::string(path) + ": cannot copy it into /ProgramFiles");
+            return -1;
+        }
+    } else {
+        setError(err, errSize, std::string(path) + ": no such TAP file");
+        return -1;
+    }
+
+    dword id = 0;
+    std::string reason;
+    if (!emuReadTapId(host, &id, reason)) {
+        setError(err, errSize, std::string(path) + ": " + reason);
+        return -1;
+    }
+    if (!loaderSegmentsSound(host, reason) || !loadsInChild(host, reason)) {
+        setError(err, errSize, std::string(path) + ": " + reason);
+        return -1;
+    }
+    void *handle = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char *why = dlerror();
+        setError(err, errSize, std::string(path) + ": cannot load: " + (why ? why : "?"));
+        return -1;
+    }
+    StartCall call{};
+    call.init = (int (*)(TapEntryRecord *))emuRealDlsym(handle, "__TAP_Init_");
+    if (!call.init) {
+        dlclose(handle);
+        setError(err, errSize, std::string(path) + ": no entry point __TAP_Init_");
+        return -1;
+    }
+    int slot = emuClaimSlot(firmwarePath.c_str(), nullptr, nullptr, id);
+    if (slot < 0) {
+        dlclose(handle);
+        setError(err, errSize, std::string(path) + ": no free slot");
+        return -1;
+    }
+    loaded.push_back(handle);
+    emuFillCalls(lookupInTap, handle);
+
+    char line[64];
+    snprintf(line, sizeof line, " id 0x%08X", (unsigned)id);
+    traceLine("LOAD " + std::to_string(slot) + " " + traceString(firmwarePath.c_str()) + line);
+
+    if (!emuRunInSlot(slot, runInit, &call)) return slot;  // hung: already ended
+    call.main = call.record.main ? call.record.main : (int (*)(void))emuRealDlsym(handle, "TAP_Main");
+    if (!emuSlots[slot].used) return slot;
+    _tapTask[slot].handler =
+        call.record.eventHandler ? call.record.eventHandler : (EmuEventHandler)emuRealDlsym(handle, "TAP_EventHandler");
+    if (!call.main) {
+        traceLine("MAIN " + std::to_string(slot) + " missing");
+        emuEndSlot(slot, "ended without TAP_Main");
+        return slot;
+    }
+    if (!emuRunInSlot(slot, runMain, &call)) return slot;
+    traceLine("MAIN " + std::to_string(slot) + " -> " + std::to_string(call.mainResult));
+    if (call.mainResult == 0) emuEndSlot(slot, "ended as TAP_Main returned 0");
+    return slot;
+}
+
+/* The test program itself: its call pointers are its own exported symbols. */
+static void *lookupInProgram(void *, const char *name) { return emuRealDlsym(RTLD_DEFAULT, name); }
+
+int emuAttachProgram(const char *firmwarePath, const char *cwd, EmuEventHandler handler) {
+    if (!emu.started) return -1;
+    dword id = 0;
+    std::string reason;
+    std::string host = emuHostPath(firmwarePath ? firmwarePath : "");
+    if (access(host.c_str(), R_OK) == 0) emuReadTapId(host, &id, reason);
+    int slot = emuClaimSlot(firmwarePath, cwd, handler, id);
+    if (slot < 0) return -1;
+    emuFillCalls(lookupInProgram, nullptr);
+    _curTapTask = slot;
+    return slot;
+}
+

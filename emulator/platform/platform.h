@@ -1,0 +1,43 @@
+/*
+ * The platform under the firmware: the receiver's disk as a folder of the
+ * PC, the confinement of the TAPs to it, the libc calls that take a path
+ * (interposed under libc's names), the TAPs' lookups of firmware symbols
+ * and the shell behind system().  Builds on the base room only.
+ */
+#ifndef EMULATOR_PLATFORM_PLATFORM_H
+#define EMULATOR_PLATFORM_PLATFORM_H
+
+#include <string>
+
+#include "../base/base.h"
+
+/* The platform's calls as libc has them, bypassing the interposed ones. */
+void *emuRealSymbol(const char *name);
+void *emuRealDlsym(void *handle, const char *name);
+
+/* real_NAME: libc's own NAME, looked up once. */
+#define REAL(name)                                     \
+    static decltype(&::name) real_##name = nullptr;    \
+    if (!real_##name) real_##name = (decltype(&::name))emuRealSymbol(#name)
+
+/* Starts the count of firmware-symbol lookups afresh. */
+void emuLookupReset(void);
+
+/* Firmware disk paths: a path relative to cwd made absolute, with "." and
+ * ".." resolved and never above the root ("" for an empty path), and the
+ * PC path of a firmware path. */
+std::string emuNormalise(const std::string &cwd, const char *path);
+std::string emuHostPath(const std::string &firmwarePath);
+
+/* A Linux path of the receiver as the PC has it: /mnt/hd -> disk folder. */
+std::string emuMapPath(const char *path);
+
+/* Whether a call may create, change or delete the (mapped) path while a
+ * receiver runs: only inside the disk and output folders.
+ * followFinalLink: whether the call follows a final symbolic link. */
+bool emuMayChange(const std::string &mapped, bool followFinalLink);
+
+/* The built-in shell behind system(): its result as system() gives it. */
+int emuShell(const char *command);
+
+#endif

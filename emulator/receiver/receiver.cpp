@@ -1,0 +1,108 @@
+/*
+ * A receiver's life in the stand-in: emuStart brings up a fresh one on a
+ * disk folder (empty task table, clock, outputs, confinement) and emuStop
+ * ends every TAP, writes the closing summary and closes the outputs.
+ * Builds on every other room of the firmware.
+ */
+#include <dlfcn.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include "../calls/calls.h"
+#include "../display/osd.h"
+#include "../loader/loader.h"
+#include "../platform/platform.h"
+#include "../tasks/tasks.h"
+
+/* The library of UTF-8 firmware's routine, while the receiver plays one. */
+static void *utf8Library = nullptr;
+
+static void setError(char *err, size_t errSize, const std::string &text) {
+    if (err && errSize) snprintf(err, errSize, "%s", text.c_str());
+}
+
+static bool makeFolders(const std::string &path) {
+    for (size_t i = 1; i <= path.size(); i++) {
+        if (i != path.size() && path[i] != '/') continue;
+        std::string part = path.substr(0, i);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+    struct stat64 st;
+    return stat64(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+/* The UTF-8 routine lives in a library beside this one. */
+static bool loadUtf8Firmware(std::string &lib) {
+    Dl_info info;
+    std::string dir = ".";
+    if (dladdr((void *)&emuStart, &info) && info.dli_fname) {
+        dir = info.dli_fname;
+        size_t slash = dir.rfind('/');
+        dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+    }
+    lib = dir + "/libtapemu_utf8.so";
+    utf8Library = dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    return utf8Library != nullptr;
+}
+
+int emuStart(const EmuOptions *options, char *err, size_t errSize) {
+    if (emu.started) emuStop();
+    if (!options || !options->disk || !options->out) {
+        setError(err, errSize, "no disk or output folder given");
+        return 0;
+    }
+    struct stat64 st;
+    if (stat64(options->disk, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        setError(err, errSize, std::string("disk folder ") + options->disk + " does not exist");
+        return 0;
+    }
+    if (!makeFolders(options->out)) {
+        setError(err, errSize, std::string("cannot create output folder ") + options->out);
+        return 0;
+    }
+    emu = EmuState();
+    emu.options = *options;
+    emu.disk = options->disk;
+    emu.out = options->out;
+    while (emu.disk.size() > 1 && emu.disk.back() == '/') emu.disk.pop_back();
+    while (emu.out.size() > 1 && emu.out.back() == '/') emu.out.pop_back();
+    emu.options.disk = emu.disk.c_str();
+    emu.options.out = emu.out.c_str();
+    char real[PATH_MAX];
+    emu.diskReal = realpath(emu.disk.c_str(), real) ? real : emu.disk;
+    emu.outReal = realpath(emu.out.c_str(), real) ? real : emu.out;
+    callsResetClock();
+    callsResetPictures();
+    tasksReset();
+    emuLookupReset();
+    osdReset();
+
+    traceOpen(emu.out + "/trace.txt");
+    FILE *console = fopen(emuConsolePath().c_str(), "wb");
+    if (console) fclose(console);
+
+    std::string lib;
+    if (options->utf8Firmware && !loadUtf8Firmware(lib)) {
+        traceClose();
+        setError(err, errSize, "cannot load " + lib);
+        return 0;
+    }
+    emu.started = true;
+    return 1;
+}
+
+void emuStop(void) {
+    if (!emu.started) return;
+    tasksStop();
+    traceClose();
+    emu.started = false;
+    loaderUnloadAll();
+    if (utf8Library) dlclose(utf8Library);
+    utf8Library = nullptr;
+    osdReset();
+}
+
+dword emuOsdPixel(int region, int x, int y) { return osdPixel(region, x, y); }
