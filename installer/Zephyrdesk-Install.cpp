@@ -1,6 +1,7 @@
 /*
  * Zephyrdesk-Install: entry points, key handling, the three pages of the
- * installer and its installation log.
+ * installer, its installation log and the extraction of the archive that
+ * the TAP file carries.
  *
  * The firmware calls TAP_Main once and then hands every event to
  * TAP_EventHandler.  The first event of any kind sets the installer up and
@@ -8,8 +9,15 @@
  * or leave through exitRoutine.  Everything is drawn on one 720 x 576 OSD
  * region, each page a full repaint followed by TAP_Osd_Sync.
  */
+#include <errno.h>
+#include <fcntl.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 
 #include "Zephyrdesk-Install.h"
 #include "velalib.h"
@@ -33,6 +41,10 @@ int ignoreKeys = 0;                /* non-zero while a run is in progress */
 int gRgnScreen = 0;                /* OSD region handle, 0 while none exists */
 int gExitDone = 0;                 /* 1 once the region is deleted and the TAP is ending */
 char logEntry[1024];               /* one installation-log line at a time */
+char *gMyTAPFileName = NULL;       /* the installer's own TAP file, set by the run */
+int gPayloadCRCFound = 0;          /* 1 when the run found ".PayloadCRC" */
+dword gPayloadCRC = 0;             /* the CRC-32 of ".Payload" that ".PayloadCRC" holds */
+static void *tarMemMap = NULL;     /* base of the archive's mapping, kept after the walk */
 
 /* Screen texts, one row of TEXTS_PER_LANGUAGE per language, in ISO 8859-1. */
 const char *const gTexts[LANGUAGES * TEXTS_PER_LANGUAGE] = {
@@ -313,4 +325,287 @@ void LogWriteEntry(const char *line) {
     TAP_Hdd_ChangeDir(LOG_FOLDER);
     LogEntry(LOG_FILE, LOG_PROGRAM, 1, TIMESTAMP_YMDHMS, line);
     HDD_TAP_PopDir();
+}
+
+/* ---- The archive in ".Payload" -------------------------------------- */
+
+/* One line into the installation log, formatted into logEntry. */
+#define LOG_LINE(...)                   \
+    do {                                \
+        TAP_SPrint(logEntry, __VA_ARGS__); \
+        LogWriteEntry(logEntry);        \
+    } while (0)
+
+/* The parts of a tar header block that the extractor reads. */
+#define TAR_BLOCK 512
+#define TAR_NAME_WIDTH 100
+#define TAR_SIZE_AT 124
+#define TAR_MTIME_AT 136
+#define TAR_NUMBER_WIDTH 12
+#define TAR_CHECKSUM_AT 148
+#define TAR_CHECKSUM_WIDTH 8
+#define TAR_TYPE_AT 156
+#define LONG_NAME_MAX 510 /* "/" + name + NUL fill the 512-byte path buffer */
+
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the CRC-32 below reads little-endian words"
+#endif
+
+/* CRC-32 tables for eight bytes at a time, made on first use. */
+static dword crcTable[8][256];
+static int crcTableReady = 0;
+
+static void makeCRCTable(void) {
+    for (dword n = 0; n < 256; n++) {
+        dword c = n;
+        for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        crcTable[0][n] = c;
+    }
+    for (dword n = 0; n < 256; n++)
+        for (int t = 1; t < 8; t++) crcTable[t][n] = crcTable[0][crcTable[t - 1][n] & 0xFF] ^ (crcTable[t - 1][n] >> 8);
+    crcTableReady = 1;
+}
+
+/* Returns the CRC-32 of length bytes at data (reflected polynomial
+ * 0xEDB88320, initial and final value 0xFFFFFFFF: zlib's crc32). */
+dword payloadCRC32(const void *data, dword length) {
+    if (!crcTableReady) makeCRCTable();
+    const byte *p = (const byte *)data;
+    dword c = 0xFFFFFFFFu;
+    while (length != 0 && ((uintptr_t)p & 3) != 0) {
+        c = crcTable[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
+        length--;
+    }
+    for (; length >= 8; p += 8, length -= 8) {
+        dword lo, hi;
+        memcpy(&lo, __builtin_assume_aligned(p, 4), 4);
+        memcpy(&hi, __builtin_assume_aligned(p + 4, 4), 4);
+        lo ^= c;
+        c = crcTable[7][lo & 0xFF] ^ crcTable[6][(lo >> 8) & 0xFF] ^ crcTable[5][(lo >> 16) & 0xFF] ^
+            crcTable[4][lo >> 24] ^ crcTable[3][hi & 0xFF] ^ crcTable[2][(hi >> 8) & 0xFF] ^
+            crcTable[1][(hi >> 16) & 0xFF] ^ crcTable[0][hi >> 24];
+    }
+    while (length-- != 0) c = crcTable[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+/* Returns the flags of an archive name (the header's name field): 12 and
+ * 4 for the two Zephyrdesk TAPs, FILE_FLAG_KEEP_NEWER for the firmware
+ * data file, 0 for any other name. */
+int getFileFlags(const char *name) {
+    if (strcmp(name, "mnt/hd/ProgramFiles/Zephyrdesk-Config.tap") == 0) return 12;
+    if (strcmp(name, "mnt/hd/ProgramFiles/Zephyrdesk.tap") == 0) return 4;
+    if (strcmp(name, "mnt/hd/ProgramFiles/FirmwareTMS.dat") == 0) return FILE_FLAG_KEEP_NEWER;
+    return 0;
+}
+
+/* The octal number of a header field, converted as strtol with base 8 does
+ * but never read past the field, and held to 32 bits signed. */
+static int octalField(const byte *field, int width) {
+    char text[TAR_NUMBER_WIDTH + 1];
+    memcpy(text, field, width);
+    text[width] = 0;
+    long long value = strtol(text, NULL, 8);
+    if (value > 0x7FFFFFFFLL) value = 0x7FFFFFFFLL;
+    if (value < -0x80000000LL) value = -0x80000000LL;
+    return (int)value;
+}
+
+/* Whether the header's checksum field matches its bytes (summed with the
+ * field itself as blanks, unsigned or, as old tars did, signed). */
+static int checksumMatches(const byte *header) {
+    int stored = octalField(header + TAR_CHECKSUM_AT, TAR_CHECKSUM_WIDTH);
+    int unsignedSum = 0, signedSum = 0;
+    for (int i = 0; i < TAR_BLOCK; i++) {
+        byte b = (i >= TAR_CHECKSUM_AT && i < TAR_CHECKSUM_AT + TAR_CHECKSUM_WIDTH) ? ' ' : header[i];
+        unsignedSum += b;
+        signedSum += (signed char)b;
+    }
+    return stored == unsignedSum || stored == signedSum;
+}
+
+/* Whether one of the name's components is "..". */
+static int climbsUp(const char *name) {
+    for (const char *part = name;;) {
+        const char *slash = strchr(part, '/');
+        size_t length = slash ? (size_t)(slash - part) : strlen(part);
+        if (length == 2 && part[0] == '.' && part[1] == '.') return 1;
+        if (!slash) return 0;
+        part = slash + 1;
+    }
+}
+
+/* Sets both times of path to mtime; logs failure (a format with errno). */
+static void setArchiveTime(const char *path, int mtime, const char *failure) {
+    struct utimbuf times;
+    times.actime = times.modtime = (time_t)mtime;
+    errno = 0;
+    if (utime(path, &times) != 0) LOG_LINE(failure, errno);
+}
+
+/* Creates or truncates path and writes size bytes of data to it in one
+ * call; a complete file gets the archive time. */
+static void extractFile(const char *path, const byte *data, int size, int mtime) {
+    LOG_LINE("  Creating file: '%s', %d bytes.", path, size);
+    errno = 0;
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) {
+        LOG_LINE("  ** Error creating file, errno %d.", errno);
+        return;
+    }
+    errno = 0;
+    ssize_t written = write(fd, data, (size_t)size);
+    if (written < size)
+        LOG_LINE("  ** Error writing file contents: %d of %d written, errno %d.", (int)written, size, errno);
+    else
+        setArchiveTime(path, mtime, "  ** Error setting file time. errno = %d.");
+    close(fd);
+}
+
+/* Creates the directory path (one that exists counts as made) and gives it
+ * the archive time. */
+static void extractDirectory(const char *path, int mtime) {
+    LOG_LINE("  Creating directory: '%s'.", path);
+    errno = 0;
+    int result = mkdir(path, 0777);
+    int error = result == 0 ? 0 : errno; // a call that succeeds may still leave errno changed
+    LOG_LINE("  Directory created with result %d, errno = %d.", result, error);
+    if (result == -1 && error != EEXIST)
+        LOG_LINE("  ** Big booboo occurred, errno %d.", error);
+    else
+        setArchiveTime(path, mtime, "  ** Error setting dir time. errno = %d.");
+}
+
+/* What is wrong with the header block at cursor, or null when the walk may
+ * take it: the block, its data and a long name lie inside the section, the
+ * checksum holds (empty blocks excepted), and no name that becomes a path
+ * climbs up with "..".  savedName: the long name for this header, or null. */
+static const char *damage(const byte *archive, dword size, dword cursor, const char *savedName) {
+    dword left = size - cursor;
+    if (left < TAR_BLOCK) return "header block cut short";
+    const byte *header = archive + cursor;
+    int empty = header[0] == 0;
+    if (!empty && !checksumMatches(header)) return "header checksum wrong";
+    int entrySize = octalField(header + TAR_SIZE_AT, TAR_NUMBER_WIDTH);
+    if (entrySize < 0) return "negative size";
+    if ((dword)entrySize > left - TAR_BLOCK) return "data past the end of the section";
+    if (empty) return NULL;
+    if (header[TAR_TYPE_AT] == 'L') {
+        if (left - TAR_BLOCK < TAR_BLOCK) return "data past the end of the section";
+        const char *longName = (const char *)header + TAR_BLOCK;
+        if (!memchr(longName, 0, TAR_BLOCK)) return "long name without end";
+        if (strlen(longName) > LONG_NAME_MAX) return "long name over 510 characters";
+        if (climbsUp(longName)) return "name with a '..' component";
+        return NULL;
+    }
+    if (savedName) return NULL; // checked at its own long-name entry
+    char name[TAR_NAME_WIDTH + 1];
+    memcpy(name, header, TAR_NAME_WIDTH);
+    name[TAR_NAME_WIDTH] = 0;
+    return climbsUp(name) ? "name with a '..' component" : NULL;
+}
+
+/* Walks every 512-byte header position of the mapped archive from the
+ * first to the section's end, creating its directories and files under
+ * "/" and moving the progress bar once per header block.  Stops at the
+ * first damaged header. */
+static void walkArchive(const byte *archive, dword size) {
+    char path[PATH_BUFFER_SIZE];
+    char savedName[PATH_BUFFER_SIZE];
+    char name[TAR_NAME_WIDTH + 1]; // a field of 100 characters has no NUL of its own
+    int haveSavedName = 0;
+    for (dword cursor = 0;;) {
+        const char *reason = damage(archive, size, cursor, haveSavedName ? savedName : NULL);
+        if (reason) {
+            LOG_LINE("  ** Damaged archive at offset %d: %s. Extraction stopped.", (int)cursor, reason);
+            return;
+        }
+        const byte *header = archive + cursor;
+        int entrySize = octalField(header + TAR_SIZE_AT, TAR_NUMBER_WIDTH);
+        int mtime = octalField(header + TAR_MTIME_AT, TAR_NUMBER_WIDTH);
+        char type = (char)header[TAR_TYPE_AT];
+        if (header[0] == 0) {
+            haveSavedName = 0; // a long name serves only the header right after it
+        } else {
+            memcpy(name, header, TAR_NAME_WIDTH);
+            name[TAR_NAME_WIDTH] = 0;
+            int flags = getFileFlags(name);
+            LOG_LINE("Processing file: '%s', flags: %d, type: '%c'.", name, flags, type);
+            TAP_SPrint(path, "/%s", haveSavedName ? savedName : name);
+            haveSavedName = 0;
+            int skip = 0;
+            if (flags & FILE_FLAG_KEEP_NEWER) {
+                struct stat64 disk;
+                int found = stat64(path, &disk) == 0;
+                LOG_LINE("  TAR time %d, HDD atime: %d, mtime: %d, ctime %d.", mtime, found ? (int)disk.st_atime : 0,
+                         found ? (int)disk.st_mtime : 0, found ? (int)disk.st_ctime : 0);
+                if (found && mtime < (int)disk.st_mtime) {
+                    skip = 1;
+                    LOG_LINE("  TAR file older, not copying.");
+                }
+            }
+            if (type == 'L' && !skip) {
+                strcpy(savedName, (const char *)header + TAR_BLOCK);
+                LOG_LINE("     Saved name: '%s', for the next file.", savedName);
+                haveSavedName = 1;
+                entrySize = TAR_BLOCK;
+                skip = 1;
+            }
+            if ((type == '0' || type == 0) && !skip) extractFile(path, header + TAR_BLOCK, entrySize, mtime);
+            if (type == '5' && !skip) extractDirectory(path, mtime);
+        }
+        drawScreenInstall(cursor, size, 0);
+        dword step = TAR_BLOCK + ((dword)entrySize + TAR_BLOCK - 1) / TAR_BLOCK * TAR_BLOCK;
+        if (step >= size - cursor) return; // the next header would lie at or past the section's end
+        cursor += step;
+    }
+}
+
+/* How many of the size bytes at offset the open file holds. */
+static dword sectionBytesInFile(int fd, int offset, dword size) {
+    off_t end = lseek(fd, 0, SEEK_END);
+    if (offset < 0 || end <= (off_t)offset) return 0;
+    unsigned long long available = (unsigned long long)(end - offset);
+    return available < size ? (dword)available : size;
+}
+
+/* Unpacks the archive of size bytes at file offset offset (a multiple of
+ * 4096) of gMyTAPFileName onto the disk, logging every step.  Nothing is
+ * written when the file does not hold the whole section or, with
+ * gPayloadCRCFound set, when its CRC-32 is not gPayloadCRC. */
+void deliverPayload(int offset, dword size) {
+    errno = 0;
+    int fd = gMyTAPFileName ? open(gMyTAPFileName, O_RDONLY) : -1;
+    if (fd < 0) {
+        if (!gMyTAPFileName) errno = ENOENT;
+        LOG_LINE("Error opening TAP file. errno = %d.", errno);
+        return;
+    }
+    // a page of the mapping beyond the file's end would kill the firmware on first touch
+    dword present = sectionBytesInFile(fd, offset, size);
+    if (present < size) {
+        LOG_LINE("Error: TAP file damaged, payload incomplete (%d of %d bytes). Nothing installed.", (int)present,
+                 (int)size);
+        close(fd);
+        return;
+    }
+    errno = 0;
+    void *map = mmap(NULL, size, PROT_READ, MAP_SHARED, fd, offset);
+    if (map == MAP_FAILED) {
+        LOG_LINE("Error creating mmap(). errno = %d,", errno);
+        close(fd);
+        return;
+    }
+    tarMemMap = map;
+    const byte *archive = (const byte *)tarMemMap;
+    dword crc = gPayloadCRCFound ? payloadCRC32(archive, size) : 0;
+    if (gPayloadCRCFound && crc != gPayloadCRC) {
+        LOG_LINE("Error: TAP file damaged, payload checksum %08X instead of %08X. Nothing installed.", crc,
+                 gPayloadCRC);
+    } else {
+        walkArchive(archive, size);
+        drawScreenInstall(100, 100, 0);
+    }
+    munmap(map, size);
+    close(fd);
 }

@@ -36,6 +36,9 @@ extern int gRgnScreen;      /* the one full-screen OSD region, 0 while none exis
 extern int gExitDone;       /* 1 once exitRoutine has deleted the region and ended the TAP */
 extern char logEntry[1024]; /* one installation-log line at a time */
 extern const char *const gTexts[LANGUAGES * TEXTS_PER_LANGUAGE]; /* screen texts, ISO 8859-1 */
+extern char *gMyTAPFileName; /* full path of the installer's own TAP file; null until the run finds it */
+extern int gPayloadCRCFound; /* 1 when the run found the ".PayloadCRC" section */
+extern dword gPayloadCRC;    /* the CRC-32 that ".PayloadCRC" holds */
 
 /* Keys and lifecycle. */
 void setDefaultLanguage(void);
@@ -49,6 +52,12 @@ void drawTitle(void);
 void drawScreenLng(void);
 void drawScreenTarget(int option);
 void drawScreenInstall(dword done, dword total, int complete);
+
+/* The archive in the TAP file's ".Payload" section, unpacked under "/". */
+#define FILE_FLAG_KEEP_NEWER 1 /* not overwritten by an older archive copy */
+void deliverPayload(int offset, dword size);
+int getFileFlags(const char *name);
+dword payloadCRC32(const void *data, dword length);
 
 /* Installation log in /ProgramFiles/Settings/Logs. */
 void createLogFile(void);
