@@ -8,7 +8,10 @@
 # libc at link time.
 
 set(TAP_COMPILE_OPTIONS -fPIC -fno-exceptions -fno-rtti -fno-threadsafe-statics
-    -fno-asynchronous-unwind-tables -fvisibility=default)
+    -fno-asynchronous-unwind-tables -fvisibility=default
+    # no folder of the build machine in a TAP file: the same commit gives
+    # the same bytes wherever it is built
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 
 # Code that goes into TAPs and into the tests alike (the support library,
 # the installer's units) is compiled with these options.
