@@ -88,12 +88,17 @@ std::string firstProblem(const Inspection &in) {
     return "";
 }
 
+std::string counted(unsigned long long n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string archiveCounts(const TarWalk &w) {
-    std::string s = std::to_string(w.entries.size()) + " entries, " + std::to_string(w.directories) +
-                    " directories, " + std::to_string(w.files) + " files, " + std::to_string(w.fileBytes) +
-                    " bytes of file data, " + std::to_string(w.longNames) + " long names";
-    if (w.others) s += ", " + std::to_string(w.others) + " other entries (not installed)";
-    s += ", " + std::to_string(w.emptyBlocks) + " empty blocks";
+    std::string s = counted(w.entries.size(), "entry", "entries") + ", " +
+                    counted(w.directories, "directory", "directories") + ", " + counted(w.files, "file", "files") +
+                    ", " + std::to_string(w.fileBytes) + " bytes of file data, " +
+                    counted(w.longNames, "long name", "long names");
+    if (w.others) s += ", " + counted(w.others, "other entry", "other entries") + " (not installed)";
+    s += ", " + counted(w.emptyBlocks, "empty block", "empty blocks");
     return s;
 }
 
@@ -118,8 +123,8 @@ int commandInfo(const std::string &path) {
     }
     unsigned long long records = t.payload.size / TAR_RECORD, rest = t.payload.size % TAR_RECORD;
     std::string crc = in.crcReadable ? "CRC-32 " + hex(in.storedCrc, 8) : "no CRC (.PayloadCRC missing)";
-    printf("  payload:      offset %llu (%s), %llu bytes, %llu records of %zu bytes%s, %s\n", t.payload.offset,
-           hex(t.payload.offset).c_str(), t.payload.size, records, TAR_RECORD,
+    printf("  payload:      offset %llu (%s), %llu bytes, %s of %zu bytes%s, %s\n", t.payload.offset,
+           hex(t.payload.offset).c_str(), t.payload.size, counted(records, "record", "records").c_str(), TAR_RECORD,
            rest ? (" and " + std::to_string(rest) + " bytes").c_str() : "", crc.c_str());
     if (in.fileProblem.empty())
         printf("  whole:        yes (inside the file, offset page-aligned, %s)\n",
@@ -214,8 +219,8 @@ int commandPack(const std::string &inPath, const std::string &source, const std:
         fprintf(stderr, "tappack: warning: %s: the installer stops at offset %zu of the archive: %s\n",
                 outPath.c_str(), walk.problemOffset, walk.problem.c_str());
     if (walk.others)
-        fprintf(stderr, "tappack: warning: %s: %zu entries are neither files nor directories; the installer "
-                        "does not create them\n", outPath.c_str(), walk.others);
+        fprintf(stderr, "tappack: warning: %s: the installer creates only files and directories, not the "
+                        "archive's %s\n", outPath.c_str(), counted(walk.others, "other entry", "other entries").c_str());
     return 0;
 }
 
