@@ -8,8 +8,10 @@ if(NOT EXISTS ${HOST_BUILD}/CMakeCache.txt)
     message(FATAL_ERROR "cannot configure the PC build in ${HOST_BUILD}")
   endif()
 endif()
-# A make of its own (the calling make shares no job slots with it).
+# A make of its own: the calling make shares no job slots with it, and it
+# need not say which folder it enters.
 set(ENV{MAKEFLAGS} "")
+set(ENV{MAKELEVEL} "")
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${HOST_BUILD} --target tappack RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cannot build tappack in ${HOST_BUILD}")

@@ -24,16 +24,17 @@ namespace {
 
 /* A numeric header field: octal text (leading blanks skipped, up to the
  * first character that is no octal digit, a leading minus sign taken as
- * strtol takes it) or GNU tar's base-256 form (first byte 0x80 or 0xFF). */
+ * strtol takes it) or GNU tar's base-256 form (first byte 0x80, or 0xFF
+ * for a negative number, given as -1). */
 long long numberField(const unsigned char *field, size_t width) {
-    if (field[0] == 0x80 || field[0] == 0xFF) {
-        bool negative = field[0] == 0xFF;
+    if (field[0] == 0xFF) return -1; // base-256 and negative: its exact value does not matter here
+    if (field[0] == 0x80) {
         unsigned long long value = 0;
         for (size_t i = 1; i < width; i++) {
-            if (value >> 55) return negative ? -1 : (long long)(~0ULL >> 1);
+            if (value >> 55) return (long long)(~0ULL >> 1);
             value = value << 8 | field[i];
         }
-        return negative ? (long long)(value - (1ULL << (8 * (width - 1)))) : (long long)value;
+        return (long long)value;
     }
     size_t i = 0;
     while (i < width && field[i] == ' ') i++;

@@ -11,6 +11,7 @@
  */
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
