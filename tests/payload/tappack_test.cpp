@@ -269,6 +269,10 @@ TEST_F(InstallerPayload, ArchiveIsTheTreeStampedWithTheCommitTime) {
     Ran list = tarList(archive, dir, "--full-time");
     ASSERT_EQ(0, list.status) << list.err;
     time_t epoch = (time_t)SOURCE_DATE_EPOCH_VALUE;
+    Ran commit = run("git -C " + quote(SOURCE_DIR) + " log -1 --format=%ct", dir);
+    if (commit.status == 0 && !getenv("SOURCE_DATE_EPOCH")) {
+        EXPECT_EQ(std::to_string(SOURCE_DATE_EPOCH_VALUE) + "\n", commit.out) << "the time of the last commit";
+    }
     char stamp[32];
     strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", gmtime(&epoch));
     std::vector<std::string> names;
