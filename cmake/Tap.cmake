@@ -12,7 +12,10 @@
 # against it, since the link itself no longer proves that each one resolves.
 
 set(TAP_COMPILE_OPTIONS -fPIC -fno-exceptions -fno-rtti -fno-threadsafe-statics
-    -fno-asynchronous-unwind-tables -fvisibility=default)
+    -fno-asynchronous-unwind-tables -fvisibility=default
+    # no folder of the build machine in a TAP file: the same commit gives
+    # the same bytes wherever it is built
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 # The receiver's TAP code runs on every MIPS32 CPU: the base instruction set
 # (release 1), not the toolchain's default release 2.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^mips")
