@@ -66,6 +66,9 @@ function(add_installer_tap name)
       COMMENT "Packing the payload into ${name}.tap"
       VERBATIM)
   add_custom_target(${name} ALL DEPENDS ${output})
+  # the shipped file is a TAP file like any other: the checks of every TAP cover it too
+  set_property(GLOBAL APPEND PROPERTY TAP_TARGETS ${name})
+  set_property(GLOBAL APPEND PROPERTY TAP_FILES ${output})
   if(TARGET tappack_host)
     add_dependencies(${name} tappack_host)
   endif()
