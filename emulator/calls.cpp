@@ -24,12 +24,14 @@ static const dword FIRMWARE_VERSION = 0x1234;
  * the TAPs to a smaller heap. */
 static size_t heapLimit = 0;  // 0: no limit
 static size_t heapInUse = 0;
+static unsigned heapBlocks = 0;  // blocks handed out and not yet freed
 struct HeapHeader {
     size_t size;
     size_t pad;  // keeps the block 16-byte aligned on the PC
 };
 
 void emuSetHeapLimit(size_t bytes) { heapLimit = bytes; }
+unsigned emuHeapBlocksInUse(void) { return heapBlocks; }
 
 static std::string num(long long v) { return std::to_string(v); }
 static std::string unum(unsigned long long v) { return std::to_string(v); }
@@ -156,6 +158,7 @@ static void *fwMemAlloc(dword size) {
         if (h) {
             h->size = size;
             heapInUse += size;
+            heapBlocks++;
             block = h + 1;
         }
     }
@@ -168,6 +171,7 @@ static int fwMemFree(void *block) {
     if (!block) return 0;
     HeapHeader *h = (HeapHeader *)block - 1;
     heapInUse -= h->size < heapInUse ? h->size : heapInUse;
+    if (heapBlocks) heapBlocks--;
     free(h);
     return 1;
 }

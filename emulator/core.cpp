@@ -202,6 +202,7 @@ void emuEndSlot(int slot, const char *reason) {
     if (slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used) return;
     int h = emuSlots[slot].history;
     if (h >= 0 && h < (int)history.size() && history[h].end.empty()) history[h].end = reason;
+    traceLine("END " + std::to_string(slot) + " " + reason);
     // the code stays loaded until emuStop: pointers into it may still be on a stack
     clearSlot(slot);
 }
@@ -355,7 +356,9 @@ dword emuDeliver(int slot, word event, dword p1, dword p2) {
     if (!emu.started || slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used) return 0;
     EventCall call{_tapTask[slot].handler, event, p1, p2, 0};
     bool returned = true;
+    emu.dispatchDepth++;  // a TAP that ends in this event ends after its EVENT line
     if (call.handler) returned = emuRunInSlot(slot, callHandler, &call);
+    emu.dispatchDepth--;
     char line[96];
     if (returned)
         snprintf(line, sizeof line, "EVENT %d 0x%X 0x%X 0x%X -> 0x%X", slot, (unsigned)event,

@@ -94,6 +94,10 @@ void emuHideSymbol(const char *name, int hidden);
  * default); a TAP_MemAlloc beyond it returns 0. */
 void emuSetHeapLimit(size_t bytes);
 
+/* Firmware heap blocks in use: TAP_MemAlloc blocks not yet given back
+ * with TAP_MemFree. */
+unsigned emuHeapBlocksInUse(void);
+
 /* The colour of one pixel of a region's framebuffer, 0 outside it. */
 dword emuOsdPixel(int region, int x, int y);
 
