@@ -97,6 +97,10 @@ void emuSetHeapLimit(size_t bytes);
 /* How many pictures (screen-NNNN.png) the receiver has written. */
 int emuPictureCount(void);
 
+/* Firmware heap blocks in use: TAP_MemAlloc blocks not yet given back
+ * with TAP_MemFree. */
+unsigned emuHeapBlocksInUse(void);
+
 /* The colour of one pixel of a region's framebuffer, 0 outside it. */
 dword emuOsdPixel(int region, int x, int y);
 

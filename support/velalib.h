@@ -154,6 +154,104 @@ int HDD_ChangeDir(const char *path);
 void LogEntry(const char *fileName, const char *programName, int console, unsigned int timeFormat,
               const char *text);
 
+/* ---- ELF section reader --------------------------------------------- */
+
+/* One address, offset or size field of an ELF file: TAP files are 32-bit
+ * ELF on the receiver and the PC's own 64-bit ELF on a PC, where the
+ * stand-in firmware runs them. */
+#if UINTPTR_MAX == 0xFFFFFFFFu
+typedef dword tELFWord;
+#else
+typedef uint64_t tELFWord;
+#endif
+
+/* The ELF header as the file holds it (little-endian, native order on
+ * both targets); the reader uses e_shoff, e_shnum and e_shstrndx. */
+typedef struct {
+    byte e_ident[16];
+    word e_type;
+    word e_machine;
+    dword e_version;
+    tELFWord e_entry;
+    tELFWord e_phoff;
+    tELFWord e_shoff;     /* file offset of the section header table */
+    dword e_flags;
+    word e_ehsize;
+    word e_phentsize;
+    word e_phnum;
+    word e_shentsize;
+    word e_shnum;         /* number of section headers */
+    word e_shstrndx;      /* index of the section-name table */
+} tELFHeader;
+
+/* One section header; the reader uses sh_name, sh_type, sh_offset and
+ * sh_size. */
+typedef struct {
+    dword sh_name;        /* offset of the name in the section-name table */
+    dword sh_type;
+    tELFWord sh_flags;
+    tELFWord sh_addr;
+    tELFWord sh_offset;   /* file offset of the contents */
+    tELFWord sh_size;     /* size of the contents in bytes */
+    dword sh_link;
+    dword sh_info;
+    tELFWord sh_addralign;
+    tELFWord sh_entsize;
+} tELFSectionHeader;
+
+#define ELF_SHT_STRTAB 3 /* type of a string table */
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(tELFHeader) == 52, "the ELF header is 52 bytes on the receiver");
+static_assert(sizeof(tELFSectionHeader) == 40, "a section header is 40 bytes on the receiver");
+#else
+static_assert(sizeof(tELFHeader) == 64, "the 64-bit ELF header is 64 bytes");
+static_assert(sizeof(tELFSectionHeader) == 64, "a 64-bit section header is 64 bytes");
+#endif
+
+/* The one ELF file that may be open at a time; ELFCleanup closes it and
+ * releases the copies. */
+extern int fTAP;                           /* descriptor; 0: none, -1 after a failed open */
+extern tELFHeader *ELFHeader;              /* copy of the ELF header, or null */
+extern tELFSectionHeader *SectionHeaders;  /* copy of the section header table, or null */
+extern char *shstrtab;                     /* copy of the section-name table, or null */
+extern void *symtab;                       /* a symbol table; nothing fills it */
+extern char *strtab;                       /* its names; nothing fills it */
+
+int ELFOpenFile(const char *fileName);
+int ELFReadELFHeader(void);
+int ELFReadSectionHeaders(void);
+int ELFReadShstrtabSection(void);
+int ELFGetSectionIndex(const char *name);
+int ELFGetSectionOffset(int index, dword *offset, dword *size);
+int ELFReadDWORD(int index, dword *destination);
+int ELFReadData(int index, void *destination, dword destinationSize);
+void ELFCleanup(void);
+int ELFRangeInFile(uint64_t offset, uint64_t size);
+int ELFReadAt(uint64_t offset, void *destination, dword count);
+
+/* ---- TAP file information and running TAPs -------------------------- */
+
+#define STOP_EVENT 0x0900        /* asks a TAP to end */
+#define FIRMWARE_PATH_MAX 1024   /* the firmware's longest TAP file path, terminator included */
+
+/* The identity of a TAP file, from its "._tap_..." sections. */
+typedef struct {
+    dword TapID;           /* "._tap_id" */
+    dword Date;            /* build date as a Modified Julian Date; 0 when unknown */
+    char ProgramName[64];  /* "._tap_program_name"; empty when absent */
+    char Author[64];       /* "._tap_author_name"; empty when absent */
+    char Description[128]; /* "._tap_description"; empty when absent */
+    char Version[64];      /* "._tap_program_version"; empty when absent */
+} TapInfo;
+
+int HDD_TAP_GetInfo(const char *fileName, TapInfo *info);
+int HDD_GetAbsolutePathByTypeFile(const TapWord *fileObject, char *destination, dword destinationSize);
+dword HDD_TAP_GetIDByIndex(unsigned int index);
+int HDD_TAP_GetIndexByID(dword tapID);
+dword HDD_TAP_SendEvent(dword tapID, bool allowStop, word event, dword param1, dword param2);
+int HDD_TAP_Terminate(dword tapID);
+
 #ifdef __cplusplus
 }
 #endif

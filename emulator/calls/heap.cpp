@@ -9,12 +9,14 @@
 
 static size_t heapLimit = 0;  // 0: no limit
 static size_t heapInUse = 0;
+static unsigned heapBlocks = 0;  // blocks handed out and not yet freed
 struct HeapHeader {
     size_t size;
     size_t pad;  // keeps the block 16-byte aligned on the PC
 };
 
 void emuSetHeapLimit(size_t bytes) { heapLimit = bytes; }
+unsigned emuHeapBlocksInUse(void) { return heapBlocks; }
 
 void *fwMemAlloc(dword size) {
     void *block = nullptr;
@@ -23,6 +25,7 @@ void *fwMemAlloc(dword size) {
         if (h) {
             h->size = size;
             heapInUse += size;
+            heapBlocks++;
             block = h + 1;
         }
     }
@@ -35,6 +38,7 @@ int fwMemFree(void *block) {
     if (!block) return 0;
     HeapHeader *h = (HeapHeader *)block - 1;
     heapInUse -= h->size < heapInUse ? h->size : heapInUse;
+    if (heapBlocks) heapBlocks--;
     free(h);
     return 1;
 }

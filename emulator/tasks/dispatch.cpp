@@ -85,7 +85,9 @@ dword emuDeliver(int slot, word event, dword p1, dword p2) {
     if (!emu.started || slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used) return 0;
     EventCall call{_tapTask[slot].handler, event, p1, p2, 0};
     bool returned = true;
+    dispatchDepth++;  // a TAP that ends in this event ends after its EVENT line
     if (call.handler) returned = emuRunInSlot(slot, callHandler, &call);
+    dispatchDepth--;
     char line[96];
     if (returned)
         snprintf(line, sizeof line, "EVENT %d 0x%X 0x%X 0x%X -> 0x%X", slot, (unsigned)event,

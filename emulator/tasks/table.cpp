@@ -72,6 +72,7 @@ void emuEndSlot(int slot, const char *reason) {
     if (slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used) return;
     int h = emuSlots[slot].history;
     if (h >= 0 && h < (int)history.size() && history[h].end.empty()) history[h].end = reason;
+    traceLine("END " + std::to_string(slot) + " " + reason);
     // the code stays loaded until the receiver stops: pointers into it may still be on a stack
     clearSlot(slot);
 }
