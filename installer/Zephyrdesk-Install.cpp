@@ -41,7 +41,14 @@ int ignoreKeys = 0;                /* non-zero while a run is in progress */
 int gRgnScreen = 0;                /* OSD region handle, 0 while none exists */
 int gExitDone = 0;                 /* 1 once the region is deleted and the TAP is ending */
 char logEntry[1024];               /* one installation-log line at a time */
-char *gMyTAPFileName = NULL;       /* the installer's own TAP file, set by the run */
+int gSavedOption = OPTION_EXIT;    /* selectedOption as the run started; post-installation decides on it */
+int gTAPIndex1 = 0;                /* slot of the running main TAP, -1 when it does not run */
+char *gTAPFile1 = NULL;            /* its file (the firmware's string), set only when it runs */
+int gTAPIndex2 = 0;                /* slot of the running configuration TAP, -1 when it does not run */
+char *gTAPFile2 = NULL;            /* its file (the firmware's string), set only when it runs */
+int gTAPAutoFlag1 = 0;             /* 1 when AutoStart held "Zephyrdesk.tap" before the extraction */
+int gMyTAPIndex = -1;              /* the installer's own slot */
+char *gMyTAPFileName = NULL;       /* the installer's own TAP file (the firmware's string), set by the run */
 int gPayloadCRCFound = 0;          /* 1 when the run found ".PayloadCRC" */
 dword gPayloadCRC = 0;             /* the CRC-32 of ".Payload" that ".PayloadCRC" holds */
 static void *tarMemMap = NULL;     /* base of the archive's mapping, kept after the walk */
@@ -254,10 +261,6 @@ dword exitRoutine(void) {
     return TAP_Exit();
 }
 
-/* The installation run: returns at once in this build; the run itself is
- * not written yet. */
-void startInstallation(void) {}
-
 /* The firmware's entry after loading: everything else happens in the
  * event handler, so this only keeps the TAP loaded. */
 int TAP_Main(void) { return 1; }
@@ -327,14 +330,14 @@ void LogWriteEntry(const char *line) {
     HDD_TAP_PopDir();
 }
 
-/* ---- The archive in ".Payload" -------------------------------------- */
-
 /* One line into the installation log, formatted into logEntry. */
 #define LOG_LINE(...)                   \
     do {                                \
         TAP_SPrint(logEntry, __VA_ARGS__); \
         LogWriteEntry(logEntry);        \
     } while (0)
+
+/* ---- The archive in ".Payload" -------------------------------------- */
 
 /* The parts of a tar header block that the extractor reads. */
 #define TAR_BLOCK 512
@@ -608,4 +611,122 @@ void deliverPayload(int offset, dword size) {
     }
     munmap(map, size);
     close(fd);
+}
+
+/* ---- The installation run ------------------------------------------- */
+
+#define TAPID_MAIN 0x5152560F      /* Zephyrdesk.tap */
+#define TAPID_CONFIG 0x51525610    /* Zephyrdesk-Config.tap */
+#define TAPID_INSTALLER 0x51525619 /* this TAP */
+#define AUTOSTART_FOLDER "/ProgramFiles/AutoStart"
+#define AUTOSTART_COPY "cp /mnt/hd/ProgramFiles/Zephyrdesk.tap /mnt/hd/ProgramFiles/AutoStart/Zephyrdesk.tap"
+
+/* Finds the TAP with that ID among the slots; a running one is logged and
+ * asked to stop.  *slot becomes its slot or -1, *file its file when the
+ * firmware names it. */
+static void stopRunningTap(dword id, int *slot, char **file) {
+    *slot = HDD_TAP_GetIndexByID(id);
+    if (*slot < 0) return;
+    HDD_TAP_GetFileNameByIndex((unsigned)*slot, file);
+    LOG_LINE("TAPID 0x%08X running in slot %d from '%s'.", id, *slot, *file ? *file : "(unknown)");
+    LOG_LINE("Terminating TAP.");
+    HDD_TAP_Terminate(id);
+}
+
+/* Whether the working directory is folder (the firmware may keep it with a
+ * final "/"). */
+static int inFolder(const char *folder) {
+    char dir[PATH_BUFFER_SIZE];
+    dir[0] = '\0';
+    HDD_TAP_GetCurrentDir(dir);
+    size_t length = strlen(folder);
+    return strncmp(dir, folder, length) == 0 && (dir[length] == '\0' || strcmp(dir + length, "/") == 0);
+}
+
+/* Stops the running Zephyrdesk TAPs, the main TAP first, and notes whether
+ * the main TAP is in AutoStart before anything is extracted. */
+void preInstallation(void) {
+    LOG_LINE("Performing pre-installation checks.");
+    stopRunningTap(TAPID_MAIN, &gTAPIndex1, &gTAPFile1);
+    gTAPAutoFlag1 = 0;
+    HDD_TAP_PushDir();
+    TAP_Hdd_ChangeDir(AUTOSTART_FOLDER);
+    // a change that did not happen must not find the file in the folder the TAP was in
+    if (inFolder(AUTOSTART_FOLDER) && TAP_Hdd_Exist("Zephyrdesk.tap")) gTAPAutoFlag1 = 1;
+    HDD_TAP_PopDir();
+    stopRunningTap(TAPID_CONFIG, &gTAPIndex2, &gTAPFile2);
+    LOG_LINE("Pre-installation checks complete.");
+}
+
+/* Copies the main TAP into AutoStart when the user chose AutoStart or it
+ * was there before the run. */
+void postInstallation(void) {
+    LOG_LINE("Performing post-installation actions.");
+    if (gTAPAutoFlag1 == 1 || gSavedOption == OPTION_AUTOSTART) {
+        if (gSavedOption == OPTION_AUTOSTART)
+            LOG_LINE("Copying Zephyrdesk into AutoStart by user request.");
+        else
+            LOG_LINE("Copying Zephyrdesk into AutoStart because it was already there.");
+        char command[1024];
+        strcpy(command, AUTOSTART_COPY);
+        errno = 0;
+        int result = system(command);
+        LOG_LINE("Return code = %d, errno = %d.", result, errno);
+    }
+    LOG_LINE("Post-installation actions complete.");
+}
+
+/* Finds ".Payload" in the installer's own file: its offset and size, 0 and
+ * 0 when the file or the section cannot be read, and the CRC-32 of
+ * ".PayloadCRC" for the extractor's check when the file has one. */
+static void findPayload(dword *offset, dword *size) {
+    *offset = *size = 0;
+    gPayloadCRCFound = 0;
+    int index = 0;
+    if (ELFOpenFile(gMyTAPFileName) && ELFReadELFHeader() && ELFReadSectionHeaders() && ELFReadShstrtabSection())
+        index = ELFGetSectionIndex(".Payload");
+    if (index != 0) {
+        ELFGetSectionOffset(index, offset, size);
+        int crc = ELFGetSectionIndex(".PayloadCRC");
+        if (crc != 0 && ELFReadDWORD(crc, &gPayloadCRC)) gPayloadCRCFound = 1;
+    }
+    ELFCleanup();
+}
+
+/* The installation: runs to its end inside the event that confirmed the
+ * target, logging every step.  Ends the TAP at once when it cannot find
+ * its own slot or file. */
+void startInstallation(void) {
+    gSavedOption = selectedOption;
+    ignoreKeys = 1;
+    createLogFile();
+    LOG_LINE("Starting installation.");
+    preInstallation();
+
+    gMyTAPIndex = HDD_TAP_GetIndexByID(TAPID_INSTALLER);
+    if (gMyTAPIndex == -1) {
+        LOG_LINE("Failed to find my own TAP instance.  How messed up is that?");
+        exitRoutine();
+        return;
+    }
+    LOG_LINE("I found myself at index %d.", gMyTAPIndex);
+    if (!HDD_TAP_GetFileNameByIndex((unsigned)gMyTAPIndex, &gMyTAPFileName)) {
+        LOG_LINE("Failed to find my own TAP name.  Pretty messed up!");
+        exitRoutine();
+        return;
+    }
+    LOG_LINE("My file name is '%s'.", gMyTAPFileName);
+
+    dword offset, size;
+    findPayload(&offset, &size);
+    LOG_LINE("Installing from '%s'.", gMyTAPFileName);
+    LOG_LINE("Payload offset: %d, payload size: %d.", (int)offset, (int)size);
+    deliverPayload((int)offset, size);
+    drawScreenInstall(100, 100, 0);
+    postInstallation();
+
+    selectedOption = OPTION_EXIT;
+    drawScreenInstall(100, 100, 1);
+    ignoreKeys = 0;
+    LOG_LINE("Installation complete.");
 }

@@ -36,6 +36,13 @@ extern int gRgnScreen;      /* the one full-screen OSD region, 0 while none exis
 extern int gExitDone;       /* 1 once exitRoutine has deleted the region and ended the TAP */
 extern char logEntry[1024]; /* one installation-log line at a time */
 extern const char *const gTexts[LANGUAGES * TEXTS_PER_LANGUAGE]; /* screen texts, ISO 8859-1 */
+extern int gSavedOption;     /* selectedOption as the run started */
+extern int gTAPIndex1;       /* slot of the running main TAP, or -1 */
+extern char *gTAPFile1;      /* its file, set only when it runs */
+extern int gTAPIndex2;       /* slot of the running configuration TAP, or -1 */
+extern char *gTAPFile2;      /* its file, set only when it runs */
+extern int gTAPAutoFlag1;    /* 1 when AutoStart held the main TAP before the run */
+extern int gMyTAPIndex;      /* the installer's own slot, -1 until found */
 extern char *gMyTAPFileName; /* full path of the installer's own TAP file; null until the run finds it */
 extern int gPayloadCRCFound; /* 1 when the run found the ".PayloadCRC" section */
 extern dword gPayloadCRC;    /* the CRC-32 that ".PayloadCRC" holds */
@@ -45,6 +52,8 @@ void setDefaultLanguage(void);
 void changeSelection(int step);
 dword exitRoutine(void);
 void startInstallation(void);
+void preInstallation(void);
+void postInstallation(void);
 
 /* Pages.  Each one repaints the whole region and syncs the screen. */
 void drawButton(dword x, dword y, dword width, const char *text, int selected);
