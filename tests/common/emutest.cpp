@@ -51,6 +51,7 @@ void EmuTest::SetUp() {
     options.hour = 13, options.minute = 5, options.second = 9;
     configure(options);
     diskDir = scratch + "/disk", outDir = scratch + "/out";
+    prepareDisk();
     options.disk = diskDir.c_str();
     options.out = outDir.c_str();
     char err[256] = "";

@@ -21,6 +21,10 @@ protected:
 
     // Override to change the receiver before it starts.
     virtual void configure(EmuOptions &) {}
+    // Override to put files on the disk before the receiver starts (the
+    // program's own file "/ProgramFiles/Test.tap" among them: its TAP ID
+    // is read when it is attached).
+    virtual void prepareDisk() {}
     // Override to give the attached program an event handler.
     virtual EmuEventHandler handler() { return nullptr; }
 

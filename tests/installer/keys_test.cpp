@@ -33,6 +33,9 @@ void listTree(const std::string &root, const std::string &rel, std::set<std::str
 class Installer : public EmuTest {
 protected:
     EmuEventHandler handler() override { return TAP_EventHandler; }
+    // The program is the installer: its file on the disk is the genuine
+    // installer TAP, so that a confirmed target runs a whole installation.
+    void prepareDisk() override { writeFile(disk("/ProgramFiles/Test.tap"), readFile(INSTALLER_TAP)); }
 
     dword key(dword code) { return emuDeliver(slot, EVT_KEY, code, 0); }
     // Keys in turn; each must be acted on.
@@ -342,7 +345,9 @@ const TargetCase kTargets[] = {
 
 class ConfirmTarget : public Installer, public ::testing::WithParamInterface<TargetCase> {};
 
-TEST_P(ConfirmTarget, ShowsEmptyInstallScreen) {
+// The empty install screen comes first, then the run, which ends on the
+// finished screen with the keys given back.
+TEST_P(ConfirmTarget, ShowsEmptyInstallScreenThenRuns) {
     const TargetCase &t = GetParam();
     ASSERT_EQ(0u, emuDeliver(slot, EVT_IDLE, 0, 0));
     size_t last = 0;
@@ -351,7 +356,14 @@ TEST_P(ConfirmTarget, ShowsEmptyInstallScreen) {
         ASSERT_EQ(0u, key(code)) << t.name;
     }
     EXPECT_EQ(STEP_INSTALL, gInstallStep);
-    EXPECT_EQ(installPage(region(), LANG_EN, 0, false), osdCalls(callsFrom(last))) << t.name;
+    std::vector<std::string> empty = installPage(region(), LANG_EN, 0, false);
+    std::vector<std::string> finished = installPage(region(), LANG_EN, 356, true);
+    std::vector<std::string> drawn = osdCalls(callsFrom(last));
+    ASSERT_GE(drawn.size(), empty.size() + finished.size()) << t.name;
+    EXPECT_EQ(empty, std::vector<std::string>(drawn.begin(), drawn.begin() + empty.size())) << t.name;
+    EXPECT_EQ(finished, std::vector<std::string>(drawn.end() - finished.size(), drawn.end())) << t.name;
+    EXPECT_EQ(0, ignoreKeys);
+    EXPECT_EQ(OPTION_EXIT, selectedOption);
     EXPECT_TRUE(emuSlotRunning(slot));
 }
 
