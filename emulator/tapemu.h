@@ -37,25 +37,46 @@ typedef struct {
     int firstPts;      /* first /dev/pts/N that opens; -1: none opens */
     int traceAll;      /* trace TAP_SPrint and the TAP_Mem calls too */
     int pictures;      /* a PNG per TAP_Osd_Sync (PC build only) */
+    int chdirOk;       /* what TAP_Hdd_ChangeDir answers for a change it made */
+    int chdirFail;     /* ... and for one it refused (never chdirOk) */
+    int cwdSlash;      /* the working-directory record ends with "/":
+                          "/mnt/hd/", "/mnt/hd/ProgramFiles/"; 0: "/mnt/hd",
+                          "/mnt/hd/ProgramFiles" */
 } EmuOptions;
 
+/* What TAP_GetVersion answers: above 0xFFFF, so that a TAP keeps only the
+ * low 16 bits (0xABCD) where it keeps a 16-bit version. */
+#define EMU_FIRMWARE_VERSION 0x0012ABCDu
+
 /* Fills *options with the defaults: language 0, the PC's clock, no UTF-8
- * firmware, pseudo-terminal 0 opens first, short trace, pictures on. */
+ * firmware, pseudo-terminal 0 opens first, short trace, pictures on,
+ * TAP_Hdd_ChangeDir answers 0 for a change and -1 for a refusal (so that
+ * taking "non-zero" for success is wrong both ways), the working-directory
+ * record without a final "/". */
 void emuDefaultOptions(EmuOptions *options);
 
 /* Starts a fresh receiver: empties the task table, opens trace.txt and
- * console.bin in the output folder, maps /mnt/hd to the disk folder and
- * turns on confinement.  The strings in options are copied.  Returns 1, or 0 with a one-line reason in err. */
+ * console.bin in the output folder (a link in their place is replaced,
+ * never followed), makes the private folder for the loaded TAPs' copies
+ * (under TMPDIR or /tmp), maps /mnt/hd to the disk folder and turns on
+ * confinement.  The strings in options are copied.  Returns 1, or 0 with a
+ * one-line reason in err. */
 int emuStart(const EmuOptions *options, char *err, size_t errSize);
 
-/* Ends every running TAP, writes the closing summary to the trace and
- * closes the outputs.  emuStart may be called again afterwards. */
+/* Ends every running TAP, writes the closing summary to the trace (one
+ * SLOT line per TAP started: its slot, file, ID, the heap blocks it still
+ * holds, the depth of its directory stack, how it ended), closes the
+ * outputs, unloads the TAPs and removes their private copies.  emuStart
+ * may be called again afterwards. */
 void emuStop(void);
 
 /* Loads a TAP file as the firmware's loader does and starts it
  * (__TAP_Init_, TAP_Main).  path is a firmware path inside the disk
  * ("/ProgramFiles/x.tap") or a PC path, which is first copied into the
- * disk's /ProgramFiles.  Returns the slot, or -1 with a reason in err. */
+ * disk's /ProgramFiles.  The code runs from a private copy of the file, so
+ * that rewriting the file on the disk does not touch the loaded TAP and
+ * every load has globals of its own; the slot's path record names the
+ * file on the disk.  Returns the slot, or -1 with a reason in err. */
 int emuLoadTap(const char *path, char *err, size_t errSize);
 
 /* Makes the calling program a TAP in a free slot: fills its own TAP_
@@ -93,6 +114,18 @@ void emuHideSymbol(const char *name, int hidden);
 /* Holds the firmware heap to bytes in use at a time (0: no limit, the
  * default); a TAP_MemAlloc beyond it returns 0. */
 void emuSetHeapLimit(size_t bytes);
+
+/* Firmware heap blocks taken by TAP_MemAlloc and not yet given back by
+ * TAP_MemFree since the receiver started: all of them, and those of the
+ * TAP now in a slot (a block belongs to the TAP in _curTapTask when it is
+ * taken). */
+unsigned emuHeapBlocksInUse(void);
+unsigned emuSlotHeapBlocks(int slot);
+
+/* The address of a symbol of the TAP file loaded in a slot (in its own
+ * copy of the file), found with the real dlsym; null when the slot holds
+ * no loaded file or the file has no such symbol. */
+void *emuTapSymbol(int slot, const char *name);
 
 /* How many pictures (screen-NNNN.png) the receiver has written. */
 int emuPictureCount(void);

@@ -26,14 +26,22 @@ struct EmuState {
     EmuOptions options{};
     std::string disk, out;           /* as given */
     std::string diskReal, outReal;   /* resolved, for confinement */
+    int consoleFd = -1;              /* out/console.bin, opened at the start */
+    std::string tapCopies;           /* private folder of the loaded TAPs' copies */
 };
 extern EmuState emu;
 
 /* The console capture, out/console.bin. */
 std::string emuConsolePath(void);
 
-/* trace.txt: one line per firmware call or event, flushed per line. */
-void traceOpen(const std::string &path);
+/* Creates an output file afresh for reading and writing: whatever was in
+ * its place (a file, a link that a TAP planted) is removed first, and the
+ * new one is created without following any link.  The descriptor, or -1. */
+int emuCreateOutput(const std::string &path, int flags);
+
+/* trace.txt: one line per firmware call or event, flushed per line.
+ * traceOpen creates it afresh (emuCreateOutput); false when it cannot. */
+bool traceOpen(const std::string &path);
 void traceClose(void);
 void traceLine(const std::string &line);
 /* A C string as the trace shows it: quoted, non-printing bytes as \xHH;

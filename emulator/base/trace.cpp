@@ -3,14 +3,19 @@
  * that a crash of the TAP still leaves everything up to the crash.
  */
 #include <stdio.h>
+#include <unistd.h>
 
 #include "base.h"
 
 static FILE *traceFile = nullptr;
 
-void traceOpen(const std::string &path) {
+bool traceOpen(const std::string &path) {
     traceClose();
-    traceFile = fopen(path.c_str(), "wb");
+    int fd = emuCreateOutput(path, 0);
+    if (fd < 0) return false;
+    traceFile = fdopen(fd, "wb");
+    if (!traceFile) close(fd);
+    return traceFile != nullptr;
 }
 
 void traceClose(void) {

@@ -13,9 +13,11 @@
  * were filled. */
 int emuFillCalls(void *(*lookup)(void *, const char *), void *context);
 
-/* A fresh receiver: the clock as the options set it, no pictures yet. */
+/* A fresh receiver: the clock as the options set it, no pictures yet, no
+ * heap blocks in use (blocks of an earlier receiver no longer count). */
 void callsResetClock(void);
 void callsResetPictures(void);
+void callsResetHeap(void);
 
 /* Days of the Modified Julian Date for a Gregorian date, and back. */
 long emuMjdFromDate(long year, int month, int day);

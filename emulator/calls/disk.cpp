@@ -17,11 +17,11 @@ static bool isFolder(const std::string &host) {
 
 int fwHddChangeDir(const char *path) {
     std::string dir = emuNormalise(emuCurrentCwd(), path);
-    int r = 0;
+    int r = emu.options.chdirFail;
     if (!dir.empty() && isFolder(emuHostPath(dir))) {
         int slot = _curTapTask;
         if (slot >= 0 && slot < EMU_SLOTS && emuSlots[slot].used) emuSetSlotCwd(slot, dir);
-        r = 1;
+        r = emu.options.chdirOk;
     }
     traceLine("TAP_Hdd_ChangeDir " + traceString(path) + " -> " + num(r));
     return r;

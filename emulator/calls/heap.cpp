@@ -1,22 +1,38 @@
 /*
- * The firmware heap: malloc with a size header, so that a limit can hold
- * the TAPs to a smaller heap.
+ * The firmware heap: malloc with a header before each block that holds
+ * its size and its owner, so that a limit can hold the TAPs to a smaller
+ * heap and the closing summary can tell which TAP still holds blocks.
  */
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "entries.h"
+#include "../tasks/tasks.h"
 
 static size_t heapLimit = 0;  // 0: no limit
-static size_t heapInUse = 0;
-static unsigned heapBlocks = 0;  // blocks handed out and not yet freed
+static size_t heapInUse = 0;  // bytes in blocks of this receiver
+static unsigned blocksInUse = 0;  // blocks of this receiver not given back
+static uint32_t heapLife = 0;  // which receiver's life a block belongs to
+
+/* 16 bytes on both builds, so that blocks stay aligned as malloc's are. */
 struct HeapHeader {
-    size_t size;
-    size_t pad;  // keeps the block 16-byte aligned on the PC
+    uint32_t size;
+    int32_t owner;   /* the TAP that took it (tasks' number), -1: none */
+    uint32_t life;   /* heapLife when it was taken */
+    uint32_t pad;
 };
+static_assert(sizeof(HeapHeader) == 16, "heap header of 16 bytes");
 
 void emuSetHeapLimit(size_t bytes) { heapLimit = bytes; }
-unsigned emuHeapBlocksInUse(void) { return heapBlocks; }
+
+void callsResetHeap(void) {
+    heapLife++;
+    heapInUse = 0;
+    blocksInUse = 0;
+}
+
+unsigned emuHeapBlocksInUse(void) { return blocksInUse; }
 
 void *fwMemAlloc(dword size) {
     void *block = nullptr;
@@ -24,8 +40,12 @@ void *fwMemAlloc(dword size) {
         HeapHeader *h = (HeapHeader *)malloc(sizeof(HeapHeader) + size);
         if (h) {
             h->size = size;
+            h->owner = emuCurrentTap();
+            h->life = heapLife;
+            h->pad = 0;
             heapInUse += size;
-            heapBlocks++;
+            blocksInUse++;
+            emuCountHeapBlock(h->owner, 1);
             block = h + 1;
         }
     }
@@ -37,8 +57,11 @@ int fwMemFree(void *block) {
     if (emu.options.traceAll) traceLine("TAP_MemFree " + ptr(block) + " -> " + (block ? "1" : "0"));
     if (!block) return 0;
     HeapHeader *h = (HeapHeader *)block - 1;
-    heapInUse -= h->size < heapInUse ? h->size : heapInUse;
-    if (heapBlocks) heapBlocks--;
+    if (h->life == heapLife) {
+        heapInUse -= h->size < heapInUse ? h->size : heapInUse;
+        if (blocksInUse) blocksInUse--;
+        emuCountHeapBlock(h->owner, -1);
+    }
     free(h);
     return 1;
 }

@@ -7,8 +7,6 @@
 #include "entries.h"
 #include "../tasks/tasks.h"
 
-static const dword FIRMWARE_VERSION = 0x1234;
-
 int fwSPrint(char *buffer, const char *format, ...) {
     if (!buffer || !format) return 0;
     va_list ap;
@@ -40,8 +38,8 @@ int fwPrint(const char *format, ...) {
 }
 
 dword fwGetVersion(void) {
-    traceLine("TAP_GetVersion -> " + unum(FIRMWARE_VERSION));
-    return FIRMWARE_VERSION;
+    traceLine("TAP_GetVersion -> " + unum(EMU_FIRMWARE_VERSION));
+    return EMU_FIRMWARE_VERSION;
 }
 
 int fwGetSystemVar(int variable) {

@@ -37,7 +37,8 @@ static const KeyName keyNames[] = {
 static void usage(void) {
     fputs("usage: tapemu --disk DIR --out DIR [--keys \"OK EXIT 0x10012 ...\"] [--language N]\n"
           "              [--time \"YYYY-MM-DD HH:MM:SS\"] [--utf8-firmware] [--pts N|none]\n"
-          "              [--autostart] [--trace-all] [--no-pictures] TAP...\n",
+          "              [--autostart] [--trace-all] [--no-pictures] [--chdir-status OK,FAIL]\n"
+          "              [--cwd-form plain|slash] TAP...\n",
           stderr);
 }
 
@@ -95,7 +96,8 @@ int tapemuMain(int argc, char **argv) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
         const char *value = hasValue ? argv[i + 1] : nullptr;
-        if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts") {
+        if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts" ||
+            a == "--chdir-status" || a == "--cwd-form") {
             if (!hasValue) return fail(EXIT_USAGE, "option " + a + " needs a value");
             i++;
         }
@@ -121,6 +123,16 @@ int tapemuMain(int argc, char **argv) {
                 options.firstPts = -1;
             else if (!parseInt(value, &options.firstPts) || options.firstPts < 0)
                 return fail(EXIT_USAGE, "bad pseudo-terminal " + std::string(value));
+        } else if (a == "--chdir-status") {
+            std::string v = value;
+            size_t comma = v.find(',');
+            if (comma == std::string::npos || !parseInt(v.substr(0, comma).c_str(), &options.chdirOk) ||
+                !parseInt(v.substr(comma + 1).c_str(), &options.chdirFail) || options.chdirOk == options.chdirFail)
+                return fail(EXIT_USAGE, "bad chdir status " + v + " (wanted two different numbers OK,FAIL)");
+        } else if (a == "--cwd-form") {
+            if (std::string(value) != "plain" && std::string(value) != "slash")
+                return fail(EXIT_USAGE, "bad working-directory form " + std::string(value) + " (plain or slash)");
+            options.cwdSlash = std::string(value) == "slash";
         } else if (a == "--utf8-firmware") {
             options.utf8Firmware = 1;
         } else if (a == "--autostart") {

@@ -29,9 +29,46 @@
  * until it stops, since pointers into it may still be on a stack. */
 static std::vector<void *> loaded;
 
+/* The private copies of the TAP files, one per load, in emu.tapCopies. */
+static std::vector<std::string> copies;
+
 void loaderUnloadAll(void) {
     for (void *handle : loaded) dlclose(handle);
     loaded.clear();
+    for (const std::string &copy : copies) unlink(copy.c_str());
+    copies.clear();
+}
+
+/* Copies the TAP file on the disk into a private file of this load in the
+ * copies folder, which the dynamic loader maps: a later change of the file
+ * on the disk (the shell's cp rewrites it in place) cannot reach the
+ * loaded code, and each load has globals of its own.  The copy's path, or
+ * "" with a reason. */
+static std::string privateCopy(const std::string &host, std::string &reason) {
+    std::vector<unsigned char> bytes;
+    reason = "cannot read the file";
+    if (!loaderReadWhole(host, bytes)) return "";
+    reason = "cannot copy it into the receiver's private folder";
+    if (emu.tapCopies.empty()) return "";
+    std::string name = host.substr(host.rfind('/') + 1);
+    std::string copy = emu.tapCopies + "/" + std::to_string(copies.size() + 1) + "-" + name;
+    // the copies folder lies outside the disk: the platform's own calls write it
+    REAL(open);
+    REAL(unlink);
+    int fd = real_open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+    if (fd < 0) return "";
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += (size_t)n;
+    }
+    if (close(fd) != 0 || done != bytes.size()) {
+        real_unlink(copy.c_str());
+        return "";
+    }
+    copies.push_back(copy);
+    return copy;
 }
 
 /* The dynamic loader itself does not survive every broken file (it
@@ -57,6 +94,7 @@ static bool loadsInChild(const std::string &hostPath, std::string &reason) {
         emuFillCalls(lookupOnly, handle);
         static const char *const entries[] = {"__TAP_Init_", "TAP_Main", "TAP_EventHandler"};
         for (const char *e : entries) emuRealDlsym(handle, e);
+        emuTapObject(handle, "TAPDirStackDepth", sizeof(int));  // read when the TAP ends
         _exit(0);
     }
     int status = 0;
@@ -85,42 +123,10 @@ static bool copyInto(const std::string &from, const std::string &to) {
     return close(fd) == 0 && ok;
 }
 
-/* Where the TAP being filled has its writable segments. */
-struct WritableSearch {
-    uintptr_t base, address;
-    bool found;
-};
-
-static int findWritable(struct dl_phdr_info *info, size_t, void *context) {
-    WritableSearch *w = (WritableSearch *)context;
-    if (info->dlpi_addr != w->base) return 0;
-    for (int i = 0; i < info->dlpi_phnum; i++) {
-        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
-        uintptr_t start = w->base + ph.p_vaddr;
-        if (ph.p_type == PT_LOAD && (ph.p_flags & PF_W) && w->address >= start &&
-            w->address + sizeof(void *) <= start + ph.p_memsz)
-            w->found = true;
-    }
-    return 1;
-}
-
 /* A call pointer of the TAP: only a pointer-sized data object in one of
  * the TAP's own writable segments is filled in (a broken symbol table may
  * name code or read-only data instead). */
-static void *lookupInTap(void *handle, const char *name) {
-    void *address = emuRealDlsym(handle, name);
-    if (!address) return nullptr;
-    Dl_info info;
-    const ElfW(Sym) *symbol = nullptr;
-    struct link_map *map = nullptr;
-    if (!dladdr1(address, &info, (void **)&symbol, RTLD_DL_SYMENT) || !symbol ||
-        ELF64_ST_TYPE(symbol->st_info) != STT_OBJECT || symbol->st_size != sizeof(void *) ||
-        dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map)
-        return nullptr;
-    WritableSearch w{(uintptr_t)map->l_addr, (uintptr_t)address, false};
-    dl_iterate_phdr(findWritable, &w);
-    return w.found ? address : nullptr;
-}
+static void *lookupInTap(void *handle, const char *name) { return emuTapObject(handle, name, sizeof(void *)); }
 
 struct StartCall {
     int (*init)(TapEntryRecord *);
@@ -179,15 +185,14 @@ int emuLoadTap(const char *path, char *err, size_t errSize) {
 
     dword id = 0;
     std::string reason;
-    if (!emuReadTapId(host, &id, reason)) {
+    // every check is on the bytes that are loaded
+    std::string code = privateCopy(host, reason);
+    if (code.empty() || !emuReadTapId(code, &id, reason) || !loaderSegmentsSound(code, reason) ||
+        !loadsInChild(code, reason)) {
         setError(err, errSize, std::string(path) + ": " + reason);
         return -1;
     }
-    if (!loaderSegmentsSound(host, reason) || !loadsInChild(host, reason)) {
-        setError(err, errSize, std::string(path) + ": " + reason);
-        return -1;
-    }
-    void *handle = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void *handle = dlopen(code.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char *why = dlerror();
         setError(err, errSize, std::string(path) + ": cannot load: " + (why ? why : "?"));
@@ -207,6 +212,7 @@ int emuLoadTap(const char *path, char *err, size_t errSize) {
         return -1;
     }
     loaded.push_back(handle);
+    emuSlots[slot].code = handle;
     emuFillCalls(lookupInTap, handle);
 
     char line[64];
@@ -227,6 +233,11 @@ int emuLoadTap(const char *path, char *err, size_t errSize) {
     traceLine("MAIN " + std::to_string(slot) + " -> " + std::to_string(call.mainResult));
     if (call.mainResult == 0) emuEndSlot(slot, "ended as TAP_Main returned 0");
     return slot;
+}
+
+void *emuTapSymbol(int slot, const char *name) {
+    if (slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used || !emuSlots[slot].code || !name) return nullptr;
+    return emuRealDlsym(emuSlots[slot].code, name);
 }
 
 /* The test program itself: its call pointers are its own exported symbols. */

@@ -3,6 +3,7 @@
  * folder, and while a receiver runs nothing outside the disk and output
  * folders may be created, changed or deleted.
  */
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,17 +32,32 @@ static std::string parentOf(const std::string &path) {
 }
 
 /* The path with every existing part resolved (links followed) and the
- * rest, which does not exist yet, appended as it is. */
-static std::string resolveExisting(const std::string &path, int depth = 0) {
+ * rest, which does not exist yet, appended as it is.  false when that
+ * cannot be told safely: a path too long to resolve, a loop of links, a
+ * part that exists but does not resolve (a dangling link on the way), any
+ * other error of the platform. */
+static bool resolveExisting(const std::string &path, std::string &resolved, int depth = 0) {
+    if (path.empty() || path.size() >= PATH_MAX || depth > 64) return false;
     char real[PATH_MAX];
-    if (realpath(path.c_str(), real)) return real;
-    if (path == "/" || path.empty() || depth > 64) return path;
+    if (realpath(path.c_str(), real)) {
+        resolved = real;
+        return true;
+    }
+    if ((errno != ENOENT && errno != ENOTDIR) || path == "/") return false;
     size_t slash = path.rfind('/');
     std::string name = path.substr(slash + 1);
-    std::string base = resolveExisting(parentOf(path), depth + 1);
-    if (name.empty() || name == ".") return base;
-    if (name == "..") return parentOf(base);
-    return base == "/" ? "/" + name : base + "/" + name;
+    std::string base;
+    if (!resolveExisting(parentOf(path), base, depth + 1)) return false;
+    if (name.empty() || name == ".") {
+        resolved = base;
+    } else if (name == "..") {
+        resolved = parentOf(base);
+    } else {
+        resolved = base == "/" ? "/" + name : base + "/" + name;
+        struct stat64 st;
+        if (lstat64(resolved.c_str(), &st) == 0) return false;  // there, yet the path through it does not resolve
+    }
+    return true;
 }
 
 static bool within(const std::string &path, const std::string &root) {
@@ -49,33 +65,49 @@ static bool within(const std::string &path, const std::string &root) {
                                               path[root.size()] == '/'));
 }
 
-bool emuMayChange(const std::string &mapped, bool followFinalLink) {
-    if (!emu.started) return true;
+/* The object that a call on the mapped path reaches, resolved: its folder
+ * with every link followed, and the final link followed as well when the
+ * call follows it.  false when that cannot be told safely. */
+static bool callTarget(const std::string &mapped, bool followFinalLink, std::string &target) {
     std::string path = mapped;
-    if (path.empty()) return true;  // fails by itself
     if (path[0] != '/') {
         char cwd[PATH_MAX];
         if (!getcwd(cwd, sizeof cwd)) return false;
         path = std::string(cwd) + "/" + path;
     }
     for (int hops = 0; hops < 40; hops++) {
+        if (path.size() >= PATH_MAX) return false;
         while (path.size() > 1 && path.back() == '/') path.pop_back();
         std::string name = path.substr(path.rfind('/') + 1);
-        std::string target;
-        if (name.empty() || name == "." || name == "..")
-            target = resolveExisting(path);
-        else {
-            std::string base = resolveExisting(parentOf(path));
+        if (name.empty() || name == "." || name == "..") {
+            if (!resolveExisting(path, target)) return false;
+        } else {
+            std::string base;
+            if (!resolveExisting(parentOf(path), base)) return false;
             target = base == "/" ? "/" + name : base + "/" + name;
         }
         struct stat64 st;
+        if (!followFinalLink || lstat64(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
         char link[PATH_MAX];
-        ssize_t n;
-        if (!followFinalLink || lstat64(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
-            (n = readlink(target.c_str(), link, sizeof link - 1)) <= 0)
-            return within(target, emu.diskReal) || within(target, emu.outReal);
+        ssize_t n = readlink(target.c_str(), link, sizeof link);
+        if (n <= 0 || n >= (ssize_t)sizeof link) return false;
         link[n] = 0;
         path = link[0] == '/' ? std::string(link) : parentOf(target) + "/" + link;
     }
     return false;  // a loop of links
+}
+
+bool emuMayChange(const std::string &mapped, bool followFinalLink) {
+    if (!emu.started) return true;
+    if (mapped.empty()) return true;  // fails by itself
+    std::string target;
+    if (!callTarget(mapped, followFinalLink, target)) return false;
+    return within(target, emu.diskReal) || within(target, emu.outReal);
+}
+
+bool emuHoldsFolders(const std::string &mapped) {
+    if (!emu.started || mapped.empty()) return false;
+    std::string target;
+    if (!callTarget(mapped, false, target)) return true;
+    return within(emu.diskReal, target) || within(emu.outReal, target);
 }

@@ -23,9 +23,18 @@
 
 #include "platform.h"
 
+/* The pointer as it is, hidden from the compiler: libc declares the path
+ * arguments non-null, yet a TAP may pass null, which the real call refuses
+ * (EFAULT) or, for utimensat, takes as the futimens form. */
+static inline const char *unchecked(const char *p) {
+    __asm__("" : "+r"(p));
+    return p;
+}
+
 /* N of "/dev/pts/N", or -1 for any other path. */
 static int ptsNumber(const char *path) {
     static const char prefix[] = "/dev/pts/";
+    path = unchecked(path);
     if (!path || strncmp(path, prefix, sizeof prefix - 1) != 0) return -1;
     const char *p = path + sizeof prefix - 1;
     if (!*p) return -1;
@@ -47,6 +56,13 @@ static bool refused(const std::string &mapped, bool follow = true) {
     return refuse();
 }
 
+/* true (EACCES) when the call would rename or remove the disk folder, the
+ * output folder or a folder above them. */
+static bool holdsFolders(const std::string &mapped) {
+    if (!emuHoldsFolders(mapped)) return false;
+    return refuse();
+}
+
 /* The real call on the mapped path, unless that path must not change
  * (-1, EACCES).  follow: whether the call follows a final link. */
 template <typename Real, typename... Args>
@@ -64,14 +80,16 @@ static bool modeWrites(const char *mode) { return mode && (mode[0] != 'r' || str
 
 typedef int (*OpenFunction)(const char *, int, ...);
 
+/* A terminal of the console: a new descriptor of the capture that the
+ * receiver opened at its start, so that nothing put in place of
+ * out/console.bin since then is followed. */
 static int openConsole(int n, int flags, mode_t mode) {
     (void)flags, (void)mode;
-    if (emu.options.firstPts < 0 || n < emu.options.firstPts) {
+    if (emu.options.firstPts < 0 || n < emu.options.firstPts || emu.consoleFd < 0) {
         errno = ENOENT;
         return -1;
     }
-    REAL(open);
-    return real_open(emuConsolePath().c_str(), O_RDWR | O_CREAT | O_APPEND, 0644);
+    return dup(emu.consoleFd);
 }
 
 static int mappedOpen(OpenFunction real, const char *path, int flags, mode_t mode) {
@@ -199,6 +217,7 @@ EMU_EXPORT int mkdir(const char *path, mode_t mode) {
 
 EMU_EXPORT int rmdir(const char *path) {
     REAL(rmdir);
+    if (holdsFolders(emuMapPath(path))) return -1;
     return onMapped(real_rmdir, path, false);
 }
 
@@ -209,13 +228,14 @@ EMU_EXPORT int unlink(const char *path) {
 
 EMU_EXPORT int remove(const char *path) {
     REAL(remove);
+    if (holdsFolders(emuMapPath(path))) return -1;
     return onMapped(real_remove, path, false);
 }
 
 EMU_EXPORT int rename(const char *from, const char *to) {
     REAL(rename);
     std::string a = emuMapPath(from), b = emuMapPath(to);
-    if ((refused(a, false) || refused(b, false))) return -1;
+    if (refused(a, false) || refused(b, false) || holdsFolders(a) || holdsFolders(b)) return -1;
     return real_rename(a.c_str(), b.c_str());
 }
 
@@ -261,32 +281,47 @@ EMU_EXPORT int truncate64(const char *path, off64_t length) {
 
 /* ---- Calls relative to a directory descriptor, and on descriptors --- */
 
-/* The path of an open descriptor, "" when it has none. */
-static std::string fdPath(int fd) {
+/* The path of an open descriptor ("" when it has none, such as a closed
+ * one); false when the path is too long to be read whole. */
+static bool fdPath(int fd, std::string &path) {
     char link[PATH_MAX];
     std::string proc = "/proc/self/fd/" + std::to_string(fd);
-    ssize_t n = readlink(proc.c_str(), link, sizeof link - 1);
-    if (n <= 0) return "";
-    link[n] = 0;
-    return link;
+    ssize_t n = readlink(proc.c_str(), link, sizeof link);
+    path.clear();
+    if (n >= (ssize_t)sizeof link) return false;
+    if (n > 0) path.assign(link, (size_t)n);
+    return true;
 }
 
 /* The path that an *at call with dirfd and path reaches, for the check:
- * absolute and AT_FDCWD paths are mapped like the plain calls' paths. */
+ * absolute and AT_FDCWD paths are mapped like the plain calls' paths, an
+ * empty one (AT_EMPTY_PATH) is the descriptor's own file.  "" for a null
+ * path, which the call refuses by itself. */
 static std::string atTarget(int dirfd, const char *path) {
+    path = unchecked(path);
+    if (!path) return "";
+    if (dirfd == AT_FDCWD && !*path) return ".";
     if (path[0] == '/' || dirfd == AT_FDCWD) return emuMapPath(path);
-    std::string base = fdPath(dirfd);
-    return base.empty() ? std::string("/nonexistent-descriptor/") + path : base + "/" + path;
+    std::string base;
+    if (!fdPath(dirfd, base) || base.empty() || base[0] != '/') return std::string("/nonexistent-descriptor/") + path;
+    return base + "/" + path;
 }
 
-/* The path that the real *at call is given: mapped when absolute. */
-static std::string atArgument(const char *path) { return path[0] == '/' ? emuMapPath(path) : std::string(path); }
+/* The path that the real *at call is given: mapped when absolute, kept in
+ * mapped; a null path stays null. */
+static const char *atArgument(const char *path, std::string &mapped) {
+    path = unchecked(path);
+    if (!path || path[0] != '/') return path;
+    mapped = emuMapPath(path);
+    return mapped.c_str();
+}
 
 /* true (EACCES) when a call that changes what the descriptor refers to
  * must not do so. */
 static bool fdRefused(int fd) {
     if (!emu.started) return false;
-    std::string path = fdPath(fd);
+    std::string path;
+    if (!fdPath(fd, path)) return refuse();
     if (path.empty() || path[0] != '/') return false;  // pipes and sockets are no files on the disk
     return refused(path);
 }
@@ -299,7 +334,8 @@ EMU_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
     REAL(openat);
     if (emu.started && ptsNumber(path) >= 0) return openConsole(ptsNumber(path), flags, mode);
     if (openWrites(flags) && refused(atTarget(dirfd, path), !(flags & O_NOFOLLOW))) return -1;
-    return real_openat(dirfd, atArgument(path).c_str(), flags, mode);
+    std::string mapped;
+    return real_openat(dirfd, atArgument(path, mapped), flags, mode);
 }
 
 EMU_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
@@ -313,49 +349,65 @@ EMU_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
 EMU_EXPORT int mkdirat(int dirfd, const char *path, mode_t mode) {
     REAL(mkdirat);
     if (refused(atTarget(dirfd, path), false)) return -1;
-    return real_mkdirat(dirfd, atArgument(path).c_str(), mode);
+    std::string mapped;
+    return real_mkdirat(dirfd, atArgument(path, mapped), mode);
 }
 
 EMU_EXPORT int unlinkat(int dirfd, const char *path, int flags) {
     REAL(unlinkat);
-    if (refused(atTarget(dirfd, path), false)) return -1;
-    return real_unlinkat(dirfd, atArgument(path).c_str(), flags);
+    std::string target = atTarget(dirfd, path);
+    if (refused(target, false) || holdsFolders(target)) return -1;
+    std::string mapped;
+    return real_unlinkat(dirfd, atArgument(path, mapped), flags);
 }
 
 EMU_EXPORT int renameat(int fromfd, const char *from, int tofd, const char *to) {
     REAL(renameat);
-    if (refused(atTarget(fromfd, from), false) || refused(atTarget(tofd, to), false)) return -1;
-    return real_renameat(fromfd, atArgument(from).c_str(), tofd, atArgument(to).c_str());
+    std::string a = atTarget(fromfd, from), b = atTarget(tofd, to);
+    if (refused(a, false) || refused(b, false) || holdsFolders(a) || holdsFolders(b)) return -1;
+    std::string mappedFrom, mappedTo;
+    return real_renameat(fromfd, atArgument(from, mappedFrom), tofd, atArgument(to, mappedTo));
 }
 
 EMU_EXPORT int linkat(int fromfd, const char *from, int tofd, const char *to, int flags) {
     REAL(linkat);
-    if (refused(atTarget(tofd, to), false) || refused(atTarget(fromfd, from), false)) return -1;
-    return real_linkat(fromfd, atArgument(from).c_str(), tofd, atArgument(to).c_str(), flags);
+    // with AT_SYMLINK_FOLLOW the new name is one for the link's target
+    if (refused(atTarget(tofd, to), false) || refused(atTarget(fromfd, from), (flags & AT_SYMLINK_FOLLOW) != 0))
+        return -1;
+    std::string mappedFrom, mappedTo;
+    return real_linkat(fromfd, atArgument(from, mappedFrom), tofd, atArgument(to, mappedTo), flags);
 }
 
 EMU_EXPORT int symlinkat(const char *target, int dirfd, const char *linkPath) {
     REAL(symlinkat);
     if (refused(atTarget(dirfd, linkPath), false)) return -1;
-    return real_symlinkat(target, dirfd, atArgument(linkPath).c_str());
+    std::string mapped;
+    return real_symlinkat(target, dirfd, atArgument(linkPath, mapped));
 }
 
 EMU_EXPORT int fchmodat(int dirfd, const char *path, mode_t mode, int flags) {
     REAL(fchmodat);
     if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
-    return real_fchmodat(dirfd, atArgument(path).c_str(), mode, flags);
+    std::string mapped;
+    return real_fchmodat(dirfd, atArgument(path, mapped), mode, flags);
 }
 
 EMU_EXPORT int fchownat(int dirfd, const char *path, uid_t owner, gid_t group, int flags) {
     REAL(fchownat);
     if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
-    return real_fchownat(dirfd, atArgument(path).c_str(), owner, group, flags);
+    std::string mapped;
+    return real_fchownat(dirfd, atArgument(path, mapped), owner, group, flags);
 }
 
 EMU_EXPORT int utimensat(int dirfd, const char *path, const struct timespec times[2], int flags) {
     REAL(utimensat);
+    if (!unchecked(path)) {  // the futimens form: the descriptor's own file
+        if (fdRefused(dirfd)) return -1;
+        return real_utimensat(dirfd, unchecked(nullptr), times, flags);
+    }
     if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
-    return real_utimensat(dirfd, atArgument(path).c_str(), times, flags);
+    std::string mapped;
+    return real_utimensat(dirfd, atArgument(path, mapped), times, flags);
 }
 
 EMU_EXPORT int chown(const char *path, uid_t owner, gid_t group) {
@@ -378,6 +430,10 @@ EMU_EXPORT int mkfifo(const char *path, mode_t mode) {
 
 EMU_EXPORT FILE *freopen(const char *path, const char *mode, FILE *stream) {
     REAL(freopen);
+    if (!path) {  // the stream's own file in another mode
+        if (modeWrites(mode) && stream && fdRefused(fileno(stream))) return nullptr;
+        return real_freopen(nullptr, mode, stream);
+    }
     std::string mapped = emuMapPath(path);
     if (modeWrites(mode) && refused(mapped)) return nullptr;
     return real_freopen(mapped.c_str(), mode, stream);
@@ -423,5 +479,9 @@ EMU_EXPORT int system(const char *command) {
     REAL(system);
     if (!emu.started) return real_system(command);
     if (!command) return 1;  // a shell is there
-    return emuShell(command);
+    // the receiver's shell runs in a process of its own: the caller's errno stays
+    int saved = errno;
+    int status = emuShell(command);
+    errno = saved;
+    return status;
 }

@@ -20,6 +20,12 @@ void *emuRealDlsym(void *handle, const char *name);
     static decltype(&::name) real_##name = nullptr;    \
     if (!real_##name) real_##name = (decltype(&::name))emuRealSymbol(#name)
 
+/* A data object of a loaded TAP (handle from dlopen) found with the real
+ * dlsym: only an object of exactly size bytes in one of the TAP's own
+ * writable segments (a broken symbol table may name code, read-only data
+ * or an address of anything); null otherwise. */
+void *emuTapObject(void *handle, const char *name, size_t size);
+
 /* Starts the count of firmware-symbol lookups afresh. */
 void emuLookupReset(void);
 
@@ -36,6 +42,12 @@ std::string emuMapPath(const char *path);
  * receiver runs: only inside the disk and output folders.
  * followFinalLink: whether the call follows a final symbolic link. */
 bool emuMayChange(const std::string &mapped, bool followFinalLink);
+
+/* Whether the (mapped) path is the disk folder, the output folder or a
+ * folder above either, its final link not followed: such a folder must
+ * not be renamed or removed while a receiver runs.  true as well when
+ * that cannot be told safely. */
+bool emuHoldsFolders(const std::string &mapped);
 
 /* The built-in shell behind system(): its result as system() gives it. */
 int emuShell(const char *command);

@@ -114,6 +114,18 @@ static bool copyFile(const std::string &from, const std::string &to) {
         complain("cp", "-r not specified; omitting directory '" + from + "'");
         return false;
     }
+    // as GNU cp: never a copy onto the source itself, nor through a dangling link
+    struct stat64 there;
+    if (stat64(to.c_str(), &there) == 0 && there.st_dev == st.st_dev && there.st_ino == st.st_ino) {
+        close(in);
+        complain("cp", "'" + from + "' and '" + to + "' are the same file");
+        return false;
+    }
+    if (lstat64(to.c_str(), &there) == 0 && S_ISLNK(there.st_mode) && stat64(to.c_str(), &there) != 0) {
+        close(in);
+        complain("cp", "not writing through dangling symlink '" + to + "'");
+        return false;
+    }
     int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0777);
     if (out < 0) {
         complain("cp", "cannot create regular file '" + to + "': " + reason());

@@ -6,6 +6,8 @@
  * one fails as on firmware without it.
  */
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
 #include <string.h>
 
 #include <string>
@@ -31,6 +33,43 @@ void *emuRealDlsym(void *handle, const char *name) {
 }
 
 void *emuRealSymbol(const char *name) { return emuRealDlsym(RTLD_NEXT, name); }
+
+/* ---- Data objects of a loaded TAP ----------------------------------- */
+
+/* Where the TAP being searched has its writable segments. */
+struct WritableSearch {
+    uintptr_t base, address;
+    size_t size;
+    bool found;
+};
+
+static int findWritable(struct dl_phdr_info *info, size_t, void *context) {
+    WritableSearch *w = (WritableSearch *)context;
+    if (info->dlpi_addr != w->base) return 0;
+    for (int i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+        uintptr_t start = w->base + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && (ph.p_flags & PF_W) && w->address >= start &&
+            w->address + w->size <= start + ph.p_memsz)
+            w->found = true;
+    }
+    return 1;
+}
+
+void *emuTapObject(void *handle, const char *name, size_t size) {
+    void *address = emuRealDlsym(handle, name);
+    if (!address) return nullptr;
+    Dl_info info;
+    const ElfW(Sym) *symbol = nullptr;
+    struct link_map *map = nullptr;
+    if (!dladdr1(address, &info, (void **)&symbol, RTLD_DL_SYMENT) || !symbol ||
+        ELF64_ST_TYPE(symbol->st_info) != STT_OBJECT || symbol->st_size != size ||
+        dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map)
+        return nullptr;
+    WritableSearch w{(uintptr_t)map->l_addr, (uintptr_t)address, size, false};
+    dl_iterate_phdr(findWritable, &w);
+    return w.found ? address : nullptr;
+}
 
 /* ---- Counted lookups of firmware symbols ---------------------------- */
 

@@ -4,12 +4,16 @@
  * ends every TAP, writes the closing summary and closes the outputs.
  * Builds on every other room of the firmware.
  */
+#include <dirent.h>
+#include <fcntl.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "../calls/calls.h"
 #include "../display/osd.h"
@@ -32,6 +36,42 @@ static bool makeFolders(const std::string &path) {
     }
     struct stat64 st;
     return stat64(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+static bool within(const std::string &path, const std::string &root) {
+    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                            path[root.size()] == '/');
+}
+
+/* The private folder for the copies of the loaded TAP files: a fresh one
+ * under TMPDIR (else /tmp), never inside the disk or output folder.  ""
+ * when none can be made. */
+static std::string makeCopiesFolder(void) {
+    const char *tmp = getenv("TMPDIR");
+    const char *bases[] = {tmp && *tmp ? tmp : "/tmp", "/tmp"};
+    for (const char *base : bases) {
+        std::string pattern = std::string(base) + "/tapemu-XXXXXX";
+        if (!mkdtemp(&pattern[0])) continue;
+        char real[PATH_MAX];
+        if (realpath(pattern.c_str(), real) && !within(real, emu.diskReal) && !within(real, emu.outReal) &&
+            !within(emu.diskReal, real) && !within(emu.outReal, real))
+            return real;
+        rmdir(pattern.c_str());
+    }
+    return "";
+}
+
+/* Removes the copies folder and the copies left in it. */
+static void removeCopiesFolder(void) {
+    if (emu.tapCopies.empty()) return;
+    if (DIR *dir = opendir(emu.tapCopies.c_str())) {
+        while (struct dirent64 *e = readdir64(dir))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                unlink((emu.tapCopies + "/" + e->d_name).c_str());
+        closedir(dir);
+    }
+    rmdir(emu.tapCopies.c_str());
+    emu.tapCopies.clear();
 }
 
 /* The UTF-8 routine lives in a library beside this one. */
@@ -76,18 +116,30 @@ int emuStart(const EmuOptions *options, char *err, size_t errSize) {
     emu.outReal = realpath(emu.out.c_str(), real) ? real : emu.out;
     callsResetClock();
     callsResetPictures();
+    callsResetHeap();
     tasksReset();
     emuLookupReset();
     osdReset();
 
-    traceOpen(emu.out + "/trace.txt");
-    FILE *console = fopen(emuConsolePath().c_str(), "wb");
-    if (console) fclose(console);
-
+    if (!traceOpen(emu.out + "/trace.txt")) {
+        setError(err, errSize, "cannot create " + emu.out + "/trace.txt");
+        return 0;
+    }
+    emu.consoleFd = emuCreateOutput(emuConsolePath(), O_APPEND);
+    std::string failure;
     std::string lib;
-    if (options->utf8Firmware && !loadUtf8Firmware(lib)) {
+    if (emu.consoleFd < 0)
+        failure = "cannot create " + emuConsolePath();
+    else if ((emu.tapCopies = makeCopiesFolder()).empty())
+        failure = "cannot make a private folder for the TAP files under TMPDIR or /tmp";
+    else if (options->utf8Firmware && !loadUtf8Firmware(lib))
+        failure = "cannot load " + lib;
+    if (!failure.empty()) {
         traceClose();
-        setError(err, errSize, "cannot load " + lib);
+        if (emu.consoleFd >= 0) close(emu.consoleFd);
+        emu.consoleFd = -1;
+        removeCopiesFolder();
+        setError(err, errSize, failure);
         return 0;
     }
     emu.started = true;
@@ -98,8 +150,11 @@ void emuStop(void) {
     if (!emu.started) return;
     tasksStop();
     traceClose();
+    close(emu.consoleFd);
+    emu.consoleFd = -1;
     emu.started = false;
     loaderUnloadAll();
+    removeCopiesFolder();
     if (utf8Library) dlclose(utf8Library);
     utf8Library = nullptr;
     osdReset();

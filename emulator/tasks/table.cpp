@@ -39,6 +39,8 @@ struct EmuHistory {
     std::string firmwarePath;
     dword id;
     std::string end;                 /* empty while running */
+    long heapBlocks = 0;             /* taken and not given back */
+    std::string dirDepth = "unknown"; /* TAPDirStackDepth when it ended */
 };
 static std::vector<EmuHistory> history;
 
@@ -62,8 +64,9 @@ void tasksStop(void) {
         if (emuSlots[i].used) emuEndSlot(i, "still running at the end");
     for (const EmuHistory &h : history) {
         char line[64];
-        snprintf(line, sizeof line, " id 0x%08X ", (unsigned)h.id);
-        traceLine("SLOT " + std::to_string(h.slot) + " " + traceString(h.firmwarePath.c_str()) + line + h.end);
+        snprintf(line, sizeof line, " id 0x%08X heap %ld dirstack ", (unsigned)h.id, h.heapBlocks);
+        traceLine("SLOT " + std::to_string(h.slot) + " " + traceString(h.firmwarePath.c_str()) + line + h.dirDepth +
+                  " " + h.end);
     }
     tasksReset();
 }
@@ -71,10 +74,31 @@ void tasksStop(void) {
 void emuEndSlot(int slot, const char *reason) {
     if (slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used) return;
     int h = emuSlots[slot].history;
-    if (h >= 0 && h < (int)history.size() && history[h].end.empty()) history[h].end = reason;
+    if (h >= 0 && h < (int)history.size() && history[h].end.empty()) {
+        history[h].end = reason;
+        const int *depth = emuSlots[slot].code
+                               ? (const int *)emuTapObject(emuSlots[slot].code, "TAPDirStackDepth", sizeof(int))
+                               : nullptr;
+        if (depth) history[h].dirDepth = std::to_string(*depth);
+    }
     traceLine("END " + std::to_string(slot) + " " + reason);
     // the code stays loaded until the receiver stops: pointers into it may still be on a stack
     clearSlot(slot);
+}
+
+int emuCurrentTap(void) {
+    int slot = _curTapTask;
+    return slot >= 0 && slot < EMU_SLOTS && emuSlots[slot].used ? emuSlots[slot].history : -1;
+}
+
+void emuCountHeapBlock(int tap, int change) {
+    if (tap >= 0 && tap < (int)history.size()) history[tap].heapBlocks += change;
+}
+
+unsigned emuSlotHeapBlocks(int slot) {
+    if (slot < 0 || slot >= EMU_SLOTS || !emuSlots[slot].used) return 0;
+    int h = emuSlots[slot].history;
+    return h >= 0 && h < (int)history.size() && history[h].heapBlocks > 0 ? (unsigned)history[h].heapBlocks : 0;
 }
 
 std::string emuCurrentCwd(void) {
@@ -85,7 +109,10 @@ std::string emuCurrentCwd(void) {
 
 void emuSetSlotCwd(int slot, const std::string &cwd) {
     emuSlots[slot].cwd = cwd;
-    snprintf(dirTexts[slot], EMU_PATH_MAX, "%s%s", EMU_MOUNT, cwd.c_str());
+    // the record in the form the receiver plays: "/mnt/hd" or "/mnt/hd/" for the root
+    std::string record = cwd == "/" ? "" : cwd;
+    if (emu.options.cwdSlash) record += "/";
+    snprintf(dirTexts[slot], EMU_PATH_MAX, "%s%s", EMU_MOUNT, record.c_str());
 }
 
 int emuClaimSlot(const char *firmwarePath, const char *cwd, EmuEventHandler handler, dword id) {

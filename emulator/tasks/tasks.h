@@ -48,7 +48,8 @@ struct EmuSlotInfo {
     std::string firmwarePath;        /* "/ProgramFiles/x.tap" */
     std::string cwd;                 /* "/ProgramFiles" */
     dword id = 0;
-    int history = -1;                /* index into the start history */
+    int history = -1;                /* index into the start history: the TAP's number */
+    void *code = nullptr;            /* dlopen handle of a loaded TAP file, null for a program */
 };
 extern EmuSlotInfo emuSlots[EMU_SLOTS];
 
@@ -56,7 +57,10 @@ extern EmuSlotInfo emuSlots[EMU_SLOTS];
 void tasksReset(void);
 
 /* Ends every TAP still running and writes one SLOT line per TAP started
- * since the last reset to the trace. */
+ * since the last reset to the trace: slot, file, ID, the heap blocks it
+ * still holds, the depth of its directory stack when it ended (the
+ * support library's TAPDirStackDepth in the TAP file, "unknown" without
+ * one) and how it ended. */
 void tasksStop(void);
 
 /* Claims a free slot for a TAP file or program: fills its records, state 1
@@ -66,6 +70,12 @@ int emuClaimSlot(const char *firmwarePath, const char *cwd, EmuEventHandler hand
 
 /* Frees a slot; reason goes into the closing summary. */
 void emuEndSlot(int slot, const char *reason);
+
+/* The number of the TAP in _curTapTask (its place in the start history),
+ * -1 when no TAP runs there; and the count of the heap blocks a TAP holds
+ * (change +1 when it takes one, -1 when one is given back). */
+int emuCurrentTap(void);
+void emuCountHeapBlock(int tap, int change);
 
 /* The working directory of the slot in _curTapTask ("/" for none), and
  * the change of a slot's working directory. */

@@ -35,6 +35,23 @@ void removeTree(const std::string &path) {
     if (system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << path;
 }
 
+const std::vector<FirmwareConvention> kConventions = {
+    {"ZeroForSuccess", 0, -1, 0},
+    {"OneForSuccessSlashedRecords", 1, 0, 1},
+};
+
+void PrintTo(const FirmwareConvention &c, std::ostream *os) { *os << c.name; }
+
+std::string conventionName(const ::testing::TestParamInfo<FirmwareConvention> &info) { return info.param.name; }
+
+std::string EmuTest::changeDirLine(const std::string &quotedPath, bool worked) const {
+    return "TAP_Hdd_ChangeDir \"" + quotedPath + "\" -> " + std::to_string(worked ? chdirOk() : chdirFail());
+}
+
+std::string EmuTest::recorded(const std::string &tapDir) const {
+    return options.cwdSlash && tapDir != "/" ? tapDir + "/" : tapDir;
+}
+
 void EmuTest::SetUp() {
     const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
@@ -49,6 +66,10 @@ void EmuTest::SetUp() {
     options.fixedTime = 1;
     options.year = 2016, options.month = 2, options.day = 29;
     options.hour = 13, options.minute = 5, options.second = 9;
+    if (const FirmwareConvention *c = convention()) {
+        options.chdirOk = c->chdirOk, options.chdirFail = c->chdirFail;
+        options.cwdSlash = c->cwdSlash;
+    }
     configure(options);
     diskDir = scratch + "/disk", outDir = scratch + "/out";
     prepareDisk();
@@ -60,7 +81,7 @@ void EmuTest::SetUp() {
     // code which reads slot 0 instead of its own slot is caught.
     ASSERT_EQ(0, emuAttachProgram("/ProgramFiles/Resident.tap", "/", nullptr));
     slot = emuAttachProgram("/ProgramFiles/Test.tap", "/ProgramFiles", handler());
-    ASSERT_GE(slot, 0);
+    ASSERT_GT(slot, 0) << "the program under test runs in a slot other than 0";
 }
 
 void EmuTest::TearDown() { emuStop(); }

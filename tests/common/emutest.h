@@ -8,9 +8,28 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "emulator/tapemu.h"
+
+// A firmware convention that the library must not lean on: what
+// TAP_Hdd_ChangeDir answers for a change it made and for one it refused,
+// and whether the firmware's working-directory record ends with "/"
+// ("/mnt/hd/", "/mnt/hd/ProgramFiles/") or not ("/mnt/hd",
+// "/mnt/hd/ProgramFiles").
+struct FirmwareConvention {
+    const char *name;
+    int chdirOk, chdirFail;
+    int cwdSlash;
+};
+void PrintTo(const FirmwareConvention &c, std::ostream *os);
+
+// The conventions that the tests of the directory functions run under:
+// success 0 and failure -1 with plain records (the stand-in's default, so
+// that taking "non-zero" for success is wrong both ways), and success 1
+// and failure 0 with records that end with "/".
+extern const std::vector<FirmwareConvention> kConventions;
 
 class EmuTest : public ::testing::Test {
 protected:
@@ -25,6 +44,18 @@ protected:
     // program's own file "/ProgramFiles/Test.tap" among them: its TAP ID
     // is read when it is attached).
     virtual void prepareDisk() {}
+    // The firmware convention the receiver follows (applied before
+    // configure); null: the stand-in's defaults.
+    virtual const FirmwareConvention *convention() const { return nullptr; }
+
+    // What TAP_Hdd_ChangeDir answers for a change it made or refused.
+    int chdirOk() const { return options.chdirOk; }
+    int chdirFail() const { return options.chdirFail; }
+    // Its trace line for a path as the trace quotes it ("/x/\\xDD/").
+    std::string changeDirLine(const std::string &quotedPath, bool worked) const;
+    // A TAP-view directory ("/ProgramFiles", "/") as the firmware's record
+    // gives it to the TAP: with a final "/" when the records have one.
+    std::string recorded(const std::string &tapDir) const;
     // Override to give the attached program an event handler.
     virtual EmuEventHandler handler() { return nullptr; }
 
@@ -44,6 +75,37 @@ protected:
     int slot = -1;        // the program's slot
     EmuOptions options{};
 };
+
+// A fixture under every firmware convention; the convention is the
+// test's parameter.
+template <class Fixture>
+class EachConvention : public Fixture, public ::testing::WithParamInterface<FirmwareConvention> {
+protected:
+    const FirmwareConvention *convention() const override { return &this->GetParam(); }
+};
+
+// A table of cases, each under every firmware convention: the parameter
+// is the pair, param() the case.
+template <class Fixture, class Case>
+class CasesEachConvention : public Fixture,
+                            public ::testing::WithParamInterface<std::tuple<Case, FirmwareConvention>> {
+protected:
+    const FirmwareConvention *convention() const override { return &std::get<1>(this->GetParam()); }
+    static const Case &param() { return std::get<0>(CasesEachConvention::GetParam()); }
+};
+
+// Test names: the convention's, or the case's name and the convention's.
+std::string conventionName(const ::testing::TestParamInfo<FirmwareConvention> &info);
+template <class Case>
+std::string caseConventionName(const ::testing::TestParamInfo<std::tuple<Case, FirmwareConvention>> &info) {
+    return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+}
+
+// The values for INSTANTIATE_TEST_SUITE_P: every convention, or every case
+// under every convention.
+#define EACH_CONVENTION ::testing::ValuesIn(kConventions), conventionName
+#define CASES_EACH_CONVENTION(cases, Case) \
+    ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(kConventions)), caseConventionName<Case>
 
 // File helpers for fixtures and checks.
 std::string readFile(const std::string &path);

@@ -30,6 +30,7 @@ std::string lastLine(const std::vector<std::string> &lines) { return lines.empty
 using TaskTable = EmuTest;
 
 TEST_F(TaskTable, AttachedProgramReadsBackAsTheLibraryReadsASlot) {
+    ASSERT_NE(0, slot) << "another TAP holds slot 0";
     TapTaskEntry *t = table();
     ASSERT_NE(nullptr, t);
     int *current = (int *)lookup("_curTapTask");
@@ -206,7 +207,7 @@ class SystemCalls : public EmuTest {
 TEST_F(SystemCalls, LanguageVersionAndPrintAreAnsweredAndTraced) {
     EXPECT_EQ(11, TAP_GetSystemVar(SYSVAR_LANGUAGE));
     EXPECT_EQ(0, TAP_GetSystemVar(2));
-    EXPECT_EQ(0x1234u, TAP_GetVersion());
+    EXPECT_EQ(0x0012ABCDu, TAP_GetVersion());
     TAP_Print("size=%d %s\n", 12, "\"q\"\\");
     char buffer[32];
     TAP_SPrint(buffer, "%04d-%02d", 2016, 2);
@@ -214,7 +215,7 @@ TEST_F(SystemCalls, LanguageVersionAndPrintAreAnsweredAndTraced) {
     std::vector<std::string> expected = {
         "TAP_GetSystemVar 1 -> 11",
         "TAP_GetSystemVar 2 -> 0",
-        "TAP_GetVersion -> 4660",
+        "TAP_GetVersion -> 1223629",
         "TAP_Print \"size=12 \\\"q\\\"\\\\\\x0A\" -> 13",
     };
     EXPECT_EQ(expected, trace());  // TAP_SPrint only in the full trace
@@ -251,6 +252,47 @@ TEST_F(Heap, LimitRefusesWhatDoesNotFitAndFreeingMakesRoom) {
     EXPECT_NE(nullptr, b);
     TAP_MemFree(b);
     emuSetHeapLimit(0);
+}
+
+// A block belongs to the TAP that took it, whoever gives it back.
+TEST_F(Heap, BlocksCountForTheTapThatTookThem) {
+    int other = emuAttachProgram("/ProgramFiles/Other.tap", nullptr, nullptr);
+    ASSERT_GT(other, slot);
+    current() = slot;
+    EXPECT_EQ(0u, emuHeapBlocksInUse());
+    void *mine = TAP_MemAlloc(8), *kept = TAP_MemAlloc(8);
+    current() = other;
+    void *theirs = TAP_MemAlloc(8);
+    TAP_MemFree(mine);
+    current() = slot;
+    EXPECT_EQ(2u, emuHeapBlocksInUse());
+    EXPECT_EQ(1u, emuSlotHeapBlocks(slot));
+    EXPECT_EQ(1u, emuSlotHeapBlocks(other));
+    EXPECT_EQ(0u, emuSlotHeapBlocks(0));
+    TAP_MemFree(theirs);
+    EXPECT_EQ(0u, emuSlotHeapBlocks(other));
+    EXPECT_EQ(1u, emuHeapBlocksInUse());
+    emuStop();
+    std::vector<std::string> t = trace();
+    std::vector<std::string> summary(t.end() - 3, t.end());
+    std::vector<std::string> expected = {
+        "SLOT 0 \"/ProgramFiles/Resident.tap\" id 0x00000000 heap 0 dirstack unknown still running at the end",
+        "SLOT " + std::to_string(slot) +
+            " \"/ProgramFiles/Test.tap\" id 0x00000000 heap 1 dirstack unknown still running at the end",
+        "SLOT " + std::to_string(other) +
+            " \"/ProgramFiles/Other.tap\" id 0x00000000 heap 0 dirstack unknown still running at the end",
+    };
+    EXPECT_EQ(expected, summary);
+
+    // a fresh receiver counts afresh, and a block of the earlier one does not count against it
+    char err[256] = "";
+    ASSERT_EQ(1, emuStart(&options, err, sizeof err)) << err;
+    EXPECT_EQ(0u, emuHeapBlocksInUse());
+    void *fresh = TAP_MemAlloc(8);
+    TAP_MemFree(kept);
+    EXPECT_EQ(1u, emuHeapBlocksInUse());
+    TAP_MemFree(fresh);
+    EXPECT_EQ(0u, emuHeapBlocksInUse());
 }
 
 TEST_F(Heap, MemCmpTellsDifferentBytes) {
@@ -290,40 +332,48 @@ TEST_F(OsdCalls, PutSQuotesTheStringByteForByte) {
 // ---- Disk calls ----------------------------------------------------------
 
 struct ChangeDirCase {
+    const char *name;
     const char *from;  // working directory before
     const char *path;
-    int result;
-    const char *after;  // working directory afterwards
+    bool worked;
+    const char *plain;    // the working-directory record afterwards, plain
+    const char *slashed;  // ... and with a final "/"
 };
 
 void PrintTo(const ChangeDirCase &c, std::ostream *o) { *o << c.from << " + " << c.path; }
 
-class HddChangeDir : public EmuTest, public ::testing::WithParamInterface<ChangeDirCase> {};
+const ChangeDirCase kChangeDirs[] = {
+    {"Relative", "/ProgramFiles", "Settings", true, "/mnt/hd/ProgramFiles/Settings", "/mnt/hd/ProgramFiles/Settings/"},
+    {"RelativeWithSlash", "/ProgramFiles", "Settings/Logs/", true, "/mnt/hd/ProgramFiles/Settings/Logs",
+     "/mnt/hd/ProgramFiles/Settings/Logs/"},
+    {"Absolute", "/ProgramFiles/Settings", "/DataFiles", true, "/mnt/hd/DataFiles", "/mnt/hd/DataFiles/"},
+    {"Up", "/ProgramFiles/Settings/Logs", "../..", true, "/mnt/hd/ProgramFiles", "/mnt/hd/ProgramFiles/"},
+    {"NeverAboveTheRoot", "/ProgramFiles", "../../../..", true, "/mnt/hd", "/mnt/hd/"},
+    {"Root", "/", "/", true, "/mnt/hd", "/mnt/hd/"},
+    {"Dots", "/ProgramFiles", "./Settings/.", true, "/mnt/hd/ProgramFiles/Settings", "/mnt/hd/ProgramFiles/Settings/"},
+    {"Missing", "/ProgramFiles", "Missing", false, "/mnt/hd/ProgramFiles", "/mnt/hd/ProgramFiles/"},
+    {"File", "/ProgramFiles", "file.txt", false, "/mnt/hd/ProgramFiles", "/mnt/hd/ProgramFiles/"},
+    {"Empty", "/ProgramFiles", "", false, "/mnt/hd/ProgramFiles", "/mnt/hd/ProgramFiles/"},
+};
 
+class HddChangeDir : public CasesEachConvention<EmuTest, ChangeDirCase> {};
+
+// The status and the record follow the receiver's conventions.
 TEST_P(HddChangeDir, MovesWithinTheDisk) {
-    const ChangeDirCase &c = GetParam();
+    const ChangeDirCase &c = param();
     makeDirs(disk("/ProgramFiles/Settings/Logs"));
     makeDirs(disk("/DataFiles"));
     writeFile(disk("/ProgramFiles/file.txt"), "x");
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir(c.from));
-    EXPECT_EQ(c.result, TAP_Hdd_ChangeDir(c.path)) << c.from << " + " << c.path;
+    const FirmwareConvention &f = std::get<1>(GetParam());
+    ASSERT_EQ(f.chdirOk, TAP_Hdd_ChangeDir(c.from));
+    EXPECT_EQ(c.worked ? f.chdirOk : f.chdirFail, TAP_Hdd_ChangeDir(c.path)) << c.from << " + " << c.path;
     const char *text = (const char *)table()[slot].CurrentDir[CURRENT_DIR_PATH_WORD];
-    EXPECT_EQ(std::string("/mnt/hd") + c.after, text) << c.from << " + " << c.path;
+    EXPECT_STREQ(f.cwdSlash ? c.slashed : c.plain, text) << c.from << " + " << c.path;
+    EXPECT_EQ(std::string("TAP_Hdd_ChangeDir \"") + c.path + "\" -> " + std::to_string(c.worked ? f.chdirOk : f.chdirFail),
+              lastLine(trace()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HddChangeDir,
-                         ::testing::ValuesIn(std::vector<ChangeDirCase>{
-                             {"/ProgramFiles", "Settings", 1, "/ProgramFiles/Settings"},
-                             {"/ProgramFiles", "Settings/Logs/", 1, "/ProgramFiles/Settings/Logs"},
-                             {"/ProgramFiles/Settings", "/DataFiles", 1, "/DataFiles"},
-                             {"/ProgramFiles/Settings/Logs", "../..", 1, "/ProgramFiles"},
-                             {"/ProgramFiles", "../../../..", 1, "/"},
-                             {"/", "/", 1, "/"},
-                             {"/ProgramFiles", "./Settings/.", 1, "/ProgramFiles/Settings"},
-                             {"/ProgramFiles", "Missing", 0, "/ProgramFiles"},
-                             {"/ProgramFiles", "file.txt", 0, "/ProgramFiles"},
-                             {"/ProgramFiles", "", 0, "/ProgramFiles"},
-                         }));
+INSTANTIATE_TEST_SUITE_P(Cases, HddChangeDir, CASES_EACH_CONVENTION(kChangeDirs, ChangeDirCase));
 
 using HddCalls = EmuTest;
 
@@ -331,7 +381,7 @@ TEST_F(HddCalls, CreateAndExistWorkInTheCurrentFolder) {
     EXPECT_EQ(0, TAP_Hdd_Exist("Settings"));
     TAP_Hdd_Create("Settings", ATTR_FOLDER);
     EXPECT_NE(0, TAP_Hdd_Exist("Settings"));
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("Settings"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("Settings"));
     TAP_Hdd_Create("empty.ini", ATTR_FILE);
     EXPECT_NE(0, TAP_Hdd_Exist("/ProgramFiles/Settings/empty.ini"));
     struct stat64 st;
@@ -384,7 +434,7 @@ TEST_F(Events, TapExitEndsTheTapWhenItsEventReturns) {
     EXPECT_EQ(0u, emuDeliver(slot, EVT_KEY, KEY_OK_REMOTE, 0));  // gone: nothing delivered
     emuStop();
     std::vector<std::string> t = trace();
-    EXPECT_EQ("SLOT " + std::to_string(slot) + " \"/ProgramFiles/Test.tap\" id 0x00000000 ended by TAP_Exit",
+    EXPECT_EQ("SLOT " + std::to_string(slot) + " \"/ProgramFiles/Test.tap\" id 0x00000000 heap 0 dirstack unknown ended by TAP_Exit",
               lastLine(t));
 }
 

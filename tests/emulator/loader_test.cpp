@@ -1,6 +1,9 @@
 // Loading real TAP files as the firmware does, and the tapemu program:
 // its key script, its outputs and the reasons it refuses to run.
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,7 +95,8 @@ TEST_F(Loader, SketchDrawsTakesKeysAndExits) {
     EXPECT_EQ(0, emuSlotRunning(tap));
     EXPECT_EQ(0u, emuOsdPixel(1, 300, 300));  // region deleted
     emuStop();
-    EXPECT_EQ("SLOT " + std::to_string(tap) + " \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit",
+    EXPECT_EQ("SLOT " + std::to_string(tap) +
+                  " \"/ProgramFiles/Sketch.tap\" id 0x51525699 heap 0 dirstack unknown ended by TAP_Exit",
               trace().back());
 }
 
@@ -120,6 +125,217 @@ TEST_F(Loader, TapWhoseMainReturnsZeroEnds) {
     EXPECT_EQ(0, emuSlotRunning(tap));
     EXPECT_EQ(0u, table()[tap].State);
 }
+
+// ---- The loaded TAP's own copy of its file ------------------------------------
+
+// The files that the process maps, as the kernel lists them.
+std::vector<std::string> mappedFiles() {
+    std::vector<std::string> files;
+    std::istringstream in(readFile("/proc/self/maps"));
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t slash = line.find('/');
+        if (slash != std::string::npos && std::find(files.begin(), files.end(), line.substr(slash)) == files.end())
+            files.push_back(line.substr(slash));
+    }
+    return files;
+}
+
+std::string realPath(const std::string &path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) ? real : path;
+}
+
+bool under(const std::string &path, const std::string &folder) { return path.rfind(folder + "/", 0) == 0; }
+
+// What becomes of Sketch.tap on the disk while it runs.
+struct Rewrite {
+    const char *what;
+    std::function<void(const std::string &file)> apply;
+};
+
+void PrintTo(const Rewrite &c, std::ostream *o) { *o << c.what; }
+
+class RewrittenTapFile : public EmuTest, public ::testing::WithParamInterface<Rewrite> {};
+
+TEST_P(RewrittenTapFile, DoesNotReachTheLoadedTap) {
+    writeFile(disk("/ProgramFiles/Sketch.tap"), readFile(tapDir + "/Sketch.tap"));
+    char err[256] = "";
+    int tap = emuLoadTap("/ProgramFiles/Sketch.tap", err, sizeof err);
+    ASSERT_GT(tap, slot) << err;
+    GetParam().apply(disk("/ProgramFiles/Sketch.tap"));
+
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_IDLE, 0, 0));
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, KEY_OK_REMOTE, 0));
+    EXPECT_EQ(0xFF208020u, emuOsdPixel(1, 300, 300)) << GetParam().what;
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, 0x10013, 0));
+    EXPECT_EQ(std::string("forward\n\0", 9), console()) << GetParam().what;
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/Sketch.tap", slotPath(tap)) << "the path record names the disk's file";
+    std::string diskFolder = realPath(diskDir);
+    for (const std::string &file : mappedFiles()) EXPECT_FALSE(under(file, diskFolder)) << file << " is mapped";
+    EXPECT_EQ(0u, emuDeliver(tap, EVT_KEY, KEY_EXIT_REMOTE, 0));
+    emuStop();
+    EXPECT_EQ("SLOT " + std::to_string(tap) +
+                  " \"/ProgramFiles/Sketch.tap\" id 0x51525699 heap 0 dirstack unknown ended by TAP_Exit",
+              trace().back())
+        << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RewrittenTapFile,
+    ::testing::ValuesIn(std::vector<Rewrite>{
+        {"truncated to nothing", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 0)); }},
+        {"cut in half",
+         [](const std::string &f) {
+             struct stat st;
+             ASSERT_EQ(0, stat(f.c_str(), &st));
+             ASSERT_EQ(0, truncate(f.c_str(), st.st_size / 2));
+         }},
+        {"rewritten in place with another TAP, as cp does",
+         [](const std::string &f) {
+             std::string other = readFile(tapDir + "/TwinB.tap");
+             int fd = open(f.c_str(), O_WRONLY | O_TRUNC);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ((ssize_t)other.size(), write(fd, other.data(), other.size()));
+             close(fd);
+         }},
+        {"removed", [](const std::string &f) { ASSERT_EQ(0, unlink(f.c_str())); }},
+    }));
+
+TEST_F(Loader, TwoLoadsOfOneFileKeepTheirOwnGlobals) {
+    char err[256] = "";
+    int a = emuLoadTap((tapDir + "/TwinA.tap").c_str(), err, sizeof err);
+    int b = emuLoadTap("/ProgramFiles/TwinA.tap", err, sizeof err);
+    ASSERT_GT(a, slot) << err;
+    ASSERT_GT(b, a) << err;
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/TwinA.tap", slotPath(a));
+    EXPECT_STREQ("/mnt/hd/ProgramFiles/TwinA.tap", slotPath(b));
+    size_t before = trace().size();
+    emuDeliver(a, EVT_IDLE, 0, 0);
+    emuDeliver(a, EVT_IDLE, 0, 0);
+    emuDeliver(b, EVT_IDLE, 0, 0);
+    std::vector<std::string> printed;
+    for (const std::string &line : traceFrom(before))
+        if (line.rfind("TAP_Print", 0) == 0) printed.push_back(line);
+    std::vector<std::string> expected = {"TAP_Print \"TwinA 1\\x0A\" -> 8", "TAP_Print \"TwinA 2\\x0A\" -> 8",
+                                         "TAP_Print \"TwinA 1\\x0A\" -> 8"};
+    EXPECT_EQ(expected, printed);
+    EXPECT_NE(emuTapSymbol(a, "eventCount"), emuTapSymbol(b, "eventCount"));
+}
+
+// Where TMPDIR points, and where the private copies must go.
+struct CopiesPlace {
+    const char *what;
+    const char *tmpdir;    // null: unset; "SCRATCH", "DISK", "OUT" stand for this test's folders
+    const char *expected;  // the folder the copies go below, with the same stand-ins
+};
+
+void PrintTo(const CopiesPlace &c, std::ostream *o) { *o << c.what; }
+
+class CopiesFolder : public EmuTest, public ::testing::WithParamInterface<CopiesPlace> {
+protected:
+    std::string expand(const char *text) const {
+        std::string t = text;
+        if (t.rfind("SCRATCH", 0) == 0) return scratch + t.substr(7);
+        if (t.rfind("DISK", 0) == 0) return scratch + "/disk" + t.substr(4);
+        if (t.rfind("OUT", 0) == 0) return scratch + "/out" + t.substr(3);
+        return t;
+    }
+    void configure(EmuOptions &) override {
+        makeDirs(scratch + "/tmp");
+        if (GetParam().tmpdir)
+            setenv("TMPDIR", expand(GetParam().tmpdir).c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    void TearDown() override {
+        EmuTest::TearDown();
+        unsetenv("TMPDIR");
+    }
+};
+
+TEST_P(CopiesFolder, IsPrivateOutsideTheDiskAndGoesWithTheReceiver) {
+    const CopiesPlace &c = GetParam();
+    char err[256] = "";
+    int tap = emuLoadTap((tapDir + "/Sketch.tap").c_str(), err, sizeof err);
+    ASSERT_GT(tap, slot) << err;
+    std::string copy;
+    for (const std::string &file : mappedFiles())
+        if (file.size() > 11 && file.compare(file.size() - 11, 11, "-Sketch.tap") == 0) copy = file;
+    ASSERT_NE("", copy) << "no copy of Sketch.tap is mapped";
+    std::string folder = copy.substr(0, copy.rfind('/'));
+    EXPECT_TRUE(under(folder, realPath(expand(c.expected)))) << c.what << ": " << folder;
+    EXPECT_EQ(0u, folder.substr(folder.rfind('/') + 1).rfind("tapemu-", 0)) << folder;
+    EXPECT_FALSE(under(folder, realPath(diskDir)) || under(folder, realPath(outDir))) << folder;
+    struct stat st;
+    ASSERT_EQ(0, stat(folder.c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777u) << "mkdtemp's folder is the user's own";
+    EXPECT_EQ(readFile(tapDir + "/Sketch.tap"), readFile(copy));
+    emuStop();
+    EXPECT_FALSE(fileExists(folder)) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, CopiesFolder,
+                         ::testing::ValuesIn(std::vector<CopiesPlace>{
+                             {"no TMPDIR", nullptr, "/tmp"},
+                             {"TMPDIR elsewhere", "SCRATCH/tmp", "SCRATCH/tmp"},
+                             {"TMPDIR in the disk", "DISK/ProgramFiles", "/tmp"},
+                             {"TMPDIR is the output folder", "OUT", "/tmp"},
+                         }));
+
+// The closing summary: what each TAP still holds when it ends.
+struct HoldCase {
+    const char *name;
+    const char *tap;
+    std::vector<dword> keys;
+    unsigned blocks;       // heap blocks it holds at the end
+    const char *dirstack;  // its directory stack's depth at the end
+};
+
+void PrintTo(const HoldCase &c, std::ostream *o) { *o << c.name; }
+
+class SlotSummary : public EmuTest, public ::testing::WithParamInterface<HoldCase> {};
+
+TEST_P(SlotSummary, TellsTheHeapBlocksAndDirectoryStackATapLeft) {
+    const HoldCase &c = GetParam();
+    char err[256] = "";
+    int tap = emuLoadTap((tapDir + "/" + c.tap).c_str(), err, sizeof err);
+    ASSERT_GT(tap, slot) << err;
+    TAP_MemFree(TAP_MemAlloc(8));  // the program's own block, given back
+    void *mine = TAP_MemAlloc(8);  // the program's own, held to the end
+    unsigned before = emuHeapBlocksInUse();
+    for (dword key : c.keys) emuDeliver(tap, EVT_KEY, key, 0);
+    EXPECT_EQ(c.blocks, emuSlotHeapBlocks(tap)) << c.name;
+    EXPECT_EQ(1u, emuSlotHeapBlocks(slot)) << c.name;
+    EXPECT_EQ(0u, emuSlotHeapBlocks(0)) << c.name;
+    EXPECT_EQ(before + c.blocks, emuHeapBlocksInUse()) << c.name;
+    emuDeliver(tap, EVT_KEY, KEY_EXIT_REMOTE, 0);
+    emuStop();
+    std::vector<std::string> t = trace();
+    ASSERT_GE(t.size(), 3u);
+    char id[16];
+    snprintf(id, sizeof id, "0x%08X", c.tap == std::string("Sketch.tap") ? 0x51525699u : 0x51525696u);
+    std::vector<std::string> summary(t.end() - 3, t.end());
+    std::vector<std::string> expected = {
+        "SLOT 0 \"/ProgramFiles/Resident.tap\" id 0x00000000 heap 0 dirstack unknown still running at the end",
+        "SLOT " + std::to_string(slot) + " \"/ProgramFiles/Test.tap\" id 0x00000000 heap 1 dirstack unknown still running at the end",
+        "SLOT " + std::to_string(tap) + " \"/ProgramFiles/" + c.tap + "\" id " + id + " heap " + std::to_string(c.blocks) +
+            " dirstack " + c.dirstack + " ended by TAP_Exit",
+    };
+    EXPECT_EQ(expected, summary) << c.name;
+    TAP_MemFree(mine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Taps, SlotSummary,
+    ::testing::ValuesIn(std::vector<HoldCase>{
+        {"Nothing", "Stacker.tap", {}, 0, "-1"},
+        {"OneOfEach", "Stacker.tap", {KEY_OK_REMOTE}, 1, "0"},
+        {"GivenBack", "Stacker.tap", {KEY_OK_REMOTE, KEY_OK_REMOTE, KEY_BACK_REMOTE_2, KEY_BACK_REMOTE_2}, 0, "-1"},
+        {"TwoOfThree", "Stacker.tap", {KEY_OK_REMOTE, KEY_OK_REMOTE, KEY_OK_REMOTE, KEY_BACK_REMOTE_2}, 2, "1"},
+        {"NoDirectoryStack", "Sketch.tap", {KEY_OK_REMOTE}, 0, "unknown"},
+    }),
+    [](const ::testing::TestParamInfo<HoldCase> &info) { return info.param.name; });
 
 struct Refusal {
     const char *what;
@@ -302,7 +518,7 @@ TEST(Tapemu, KeyScriptRunsAndLeavesTraceConsoleAndSummary) {
         "EVENT 0 0x100 0x10055 0x0 -> 0x10055", "EVENT 0 0x100 0x10017 0x0 -> 0x0",
     };
     EXPECT_EQ(expected, events);  // after the TAP ended, the closing idle events reach nobody
-    EXPECT_EQ("SLOT 0 \"/ProgramFiles/Sketch.tap\" id 0x51525699 ended by TAP_Exit", t.back());
+    EXPECT_EQ("SLOT 0 \"/ProgramFiles/Sketch.tap\" id 0x51525699 heap 0 dirstack unknown ended by TAP_Exit", t.back());
     EXPECT_EQ(std::string("forward\n\0", 9), readFile(f + "/out/console.bin"));
     EXPECT_TRUE(fileExists(f + "/disk/ProgramFiles/Sketch.tap"));
     // one picture per TAP_Osd_Sync on the PC build, none on the receiver build
@@ -328,6 +544,32 @@ TEST(Tapemu, AutostartStartsTheFolderInNameOrderBeforeTheNamedTaps) {
         "LOAD 2 \"/ProgramFiles/TwinA.tap\" id 0x51525601",
     };
     EXPECT_EQ(expected, loads);
+}
+
+// The firmware's conventions as the command line chooses them, seen by a
+// TAP through the support library, and what it holds in the summary.
+TEST(Tapemu, ChangeDirStatusAndRecordFormReachTheFirmware) {
+    std::string f = testFolder();
+    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--chdir-status", "7,-9", "--cwd-form",
+                                "slash", "--keys", "FORWARD OK FORWARD BACK FORWARD OK EXIT", tapDir + "/Stacker.tap"});
+    ASSERT_EQ(0, r.status) << r.err;
+    std::vector<std::string> t = lines(readFile(f + "/out/trace.txt"));
+    std::vector<std::string> seen;
+    for (const std::string &line : t)
+        if (line.rfind("TAP_Print", 0) == 0 || line.rfind("TAP_Hdd_ChangeDir", 0) == 0) seen.push_back(line);
+    std::vector<std::string> expected = {
+        "TAP_Print \"dir /ProgramFiles/\\x0A\" -> 19",
+        "TAP_Hdd_ChangeDir \"/\" -> 7",
+        "TAP_Print \"dir /\\x0A\" -> 6",
+        // the library's first change learns the firmware's answer by a change into /ProgramFiles and back
+        "TAP_Hdd_ChangeDir \"/ProgramFiles\" -> 7",
+        "TAP_Hdd_ChangeDir \"/\" -> 7",
+        "TAP_Hdd_ChangeDir \"/ProgramFiles/\" -> 7",
+        "TAP_Print \"dir /ProgramFiles/\\x0A\" -> 19",
+        "TAP_Hdd_ChangeDir \"/\" -> 7",
+    };
+    EXPECT_EQ(expected, seen);
+    EXPECT_EQ("SLOT 0 \"/ProgramFiles/Stacker.tap\" id 0x51525696 heap 1 dirstack 0 ended by TAP_Exit", t.back());
 }
 
 TEST(Tapemu, LanguageAndFirstTerminalOptionsReachTheFirmware) {
@@ -378,6 +620,14 @@ INSTANTIATE_TEST_SUITE_P(
         {"bad time", {"--disk", "DISK", "--out", "OUT", "--time", "2016-02-30x", "TAPS/Sketch.tap"}, "bad time"},
         {"no TAP", {"--disk", "DISK", "--out", "OUT"}, "no TAP given"},
         {"option without value", {"--disk", "DISK", "--out"}, "needs a value"},
+        {"one chdir status", {"--disk", "DISK", "--out", "OUT", "--chdir-status", "0", "TAPS/Sketch.tap"},
+         "bad chdir status"},
+        {"equal chdir statuses", {"--disk", "DISK", "--out", "OUT", "--chdir-status", "1,1", "TAPS/Sketch.tap"},
+         "bad chdir status"},
+        {"chdir status no number", {"--disk", "DISK", "--out", "OUT", "--chdir-status", "ok,2", "TAPS/Sketch.tap"},
+         "bad chdir status"},
+        {"unknown record form", {"--disk", "DISK", "--out", "OUT", "--cwd-form", "both", "TAPS/Sketch.tap"},
+         "bad working-directory form"},
     }));
 
 }  // namespace

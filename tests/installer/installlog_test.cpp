@@ -114,16 +114,18 @@ const DirCase kDirs[] = {
     {"WriteFromLogFolder", "/ProgramFiles/Settings/Logs", true},
 };
 
-class WorkingDirectory : public InstallLog, public ::testing::WithParamInterface<DirCase> {};
+class WorkingDirectory : public CasesEachConvention<InstallLog, DirCase> {};
 
 TEST_P(WorkingDirectory, IsTheSameAfterTheCall) {
-    const DirCase &c = GetParam();
+    const DirCase &c = param();
     makeDirs(disk(c.dir));
     makeDirs(disk(kLogFolder));
     writeFile(disk(c.dir == "/" ? "/marker.txt" : c.dir + "/marker.txt"), "x");
-    TAP_Hdd_ChangeDir(c.dir.c_str());
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(c.dir.c_str()));
     char before[512] = "";
     ASSERT_EQ(0, HDD_TAP_GetCurrentDir(before));
+    ASSERT_EQ(recorded(c.dir), before);
+    unsigned heapBefore = emuHeapBlocksInUse();
     size_t from = trace().size();
     if (c.write)
         writeLine("Starting installation.");
@@ -132,6 +134,8 @@ TEST_P(WorkingDirectory, IsTheSameAfterTheCall) {
     char after[512] = "";
     EXPECT_EQ(0, HDD_TAP_GetCurrentDir(after));
     EXPECT_STREQ(before, after) << c.name;
+    EXPECT_EQ(-1, TAPDirStackDepth) << c.name;
+    EXPECT_EQ(heapBefore, emuHeapBlocksInUse()) << c.name << ": heap blocks not given back";
     EXPECT_NE(0, TAP_Hdd_Exist("marker.txt")) << c.name << ": names resolve in " << c.dir << " again";
     // The trace shows the way back as the last change of directory.
     std::vector<TracedCall> changes = callsNamed(tracedCalls(traceFrom(from)), "TAP_Hdd_ChangeDir");
@@ -144,7 +148,6 @@ TEST_P(WorkingDirectory, IsTheSameAfterTheCall) {
         << changes.front().text();
 }
 
-INSTANTIATE_TEST_SUITE_P(Folders, WorkingDirectory, ::testing::ValuesIn(kDirs),
-                         [](const ::testing::TestParamInfo<DirCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Folders, WorkingDirectory, CASES_EACH_CONVENTION(kDirs, DirCase));
 
 } // namespace

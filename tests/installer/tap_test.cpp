@@ -1,6 +1,5 @@
 // The installer's TAP file as the firmware's loader sees it: the identity
 // sections, the exported entry points, and a start through the loader.
-#include <dlfcn.h>
 
 #include <cstring>
 
@@ -194,9 +193,8 @@ protected:
     EmuEventHandler handler() override { return callAbort; }
     void *tapSymbol(const char *name) {
         char err[256] = "";
-        if (emuLoadTap(INSTALLER_TAP, err, sizeof err) < 0) return nullptr;
-        void *tap = dlopen(disk("/ProgramFiles/Zephyrdesk-Install.tap").c_str(), RTLD_NOW | RTLD_NOLOAD);
-        return tap ? dlsym(tap, name) : nullptr;
+        int tap = emuLoadTap(INSTALLER_TAP, err, sizeof err);
+        return tap < 0 ? nullptr : emuTapSymbol(tap, name);
     }
     static void (*tapAbort)(void);
     static dword callAbort(word, dword, dword) {

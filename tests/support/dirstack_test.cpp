@@ -39,38 +39,43 @@ protected:
 // ---- HDD_TAP_GetCurrentDir ----------------------------------------------
 
 struct CurrentDirCase {
+    const char *name;
     const char *change;
-    const char *expected;
+    const char *expected;  // as a plain record gives it
+    const char *slashed;   // as a record with a final "/" gives it
 };
 
 void PrintTo(const CurrentDirCase &c, std::ostream *os) { *os << c.change; }
 
 const CurrentDirCase kCurrentDirs[] = {
-    {"/ProgramFiles", "/ProgramFiles"},
-    {"/ProgramFiles/Settings/Logs", "/ProgramFiles/Settings/Logs"},
-    {"Settings", "/ProgramFiles/Settings"},
-    {"/", "/"},
+    {"ProgramFiles", "/ProgramFiles", "/ProgramFiles", "/ProgramFiles/"},
+    {"LogFolder", "/ProgramFiles/Settings/Logs", "/ProgramFiles/Settings/Logs", "/ProgramFiles/Settings/Logs/"},
+    {"Relative", "Settings", "/ProgramFiles/Settings", "/ProgramFiles/Settings/"},
+    {"DiskRoot", "/", "/", "/"},
 };
 
-class HDD_TAP_GetCurrentDirTable : public DirFixture, public ::testing::WithParamInterface<CurrentDirCase> {};
+class HDD_TAP_GetCurrentDirTable : public CasesEachConvention<DirFixture, CurrentDirCase> {};
 
 TEST_P(HDD_TAP_GetCurrentDirTable, GivesTheDirectoryInTheTapView) {
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir(GetParam().change));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(param().change));
     char dir[PATH_BUFFER_SIZE];
     memset(dir, 'Z', sizeof dir);
     EXPECT_EQ(0, HDD_TAP_GetCurrentDir(dir));
-    EXPECT_STREQ(GetParam().expected, dir) << "after changing to " << GetParam().change;
+    EXPECT_STREQ(options.cwdSlash ? param().slashed : param().expected, dir) << "after changing to " << param().change;
 }
 
-INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_GetCurrentDirTable, ::testing::ValuesIn(kCurrentDirs));
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_GetCurrentDirTable, CASES_EACH_CONVENTION(kCurrentDirs, CurrentDirCase));
 
-using HDD_TAP_GetCurrentDirTest = DirFixture;
+class HDD_TAP_GetCurrentDirTest : public EachConvention<DirFixture> {};
 
-TEST_F(HDD_TAP_GetCurrentDirTest, LearnsTheTapsSlotFromTheFirmware) {
+TEST_P(HDD_TAP_GetCurrentDirTest, LearnsTheTapsSlotFromTheFirmware) {
     ASSERT_EQ(-1, TAP_TableIndex);
+    ASSERT_NE(0, slot) << "another TAP holds slot 0";
     EXPECT_EQ(0, HDD_TAP_GetCurrentDir(nullptr));
     EXPECT_EQ(slot, TAP_TableIndex);
 }
+
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_GetCurrentDirTest, EACH_CONVENTION);
 
 // The firmware's records that lead to the working directory, broken one at
 // a time; the firmware's values are put back before the receiver stops.
@@ -87,6 +92,8 @@ void PrintTo(const DirRecordFault &f, std::ostream *os) { *os << f.name; }
 
 const char kOtherDisk[] = "/mnt/hdd/ProgramFiles";
 const char kMountPoint[] = "/mnt/hd";
+const char kMountPointSlashed[] = "/mnt/hd/";
+const char kSlashedDir[] = "/mnt/hd/ProgramFiles/Settings/";
 
 void noChange(TapTaskEntry &, TapWord &) {}
 void noUndo(TapTaskEntry &, TapWord) {}
@@ -108,6 +115,10 @@ const DirRecordFault kDirRecordFaults[] = {
      restoreDirText, nullptr, 0, ""},
     {"MountPointItself", [](TapTaskEntry &e, TapWord &saved) { setDirText(e, saved, kMountPoint); },
      restoreDirText, nullptr, 0, "/"},
+    {"MountPointWithSlash", [](TapTaskEntry &e, TapWord &saved) { setDirText(e, saved, kMountPointSlashed); },
+     restoreDirText, nullptr, 0, "/"},
+    {"DirectoryWithSlash", [](TapTaskEntry &e, TapWord &saved) { setDirText(e, saved, kSlashedDir); },
+     restoreDirText, nullptr, 0, "/ProgramFiles/Settings/"},
 };
 
 class HDD_TAP_GetCurrentDirFault : public DirFixture, public ::testing::WithParamInterface<DirRecordFault> {};
@@ -143,37 +154,38 @@ INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_GetCurrentDirFault, ::testing::Values
 
 // ---- HDD_TAP_PushDir and HDD_TAP_PopDir ---------------------------------
 
-using HDD_TAP_PushDirTest = DirFixture;
+class HDD_TAP_PushDirTest : public EachConvention<DirFixture> {};
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_PushDirTest, EACH_CONVENTION);
 
-TEST_F(HDD_TAP_PushDirTest, SixteenPushesSucceedAndTheSeventeenthChangesNothing) {
+TEST_P(HDD_TAP_PushDirTest, SixteenPushesSucceedAndTheSeventeenthChangesNothing) {
     for (int i = 0; i < 16; i++) {
         std::string dir = "/ProgramFiles/D" + std::to_string(i);
-        ASSERT_EQ(1, TAP_Hdd_ChangeDir(dir.c_str()));
+        ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(dir.c_str()));
         ASSERT_EQ(1, HDD_TAP_PushDir()) << "push " << i + 1;
         EXPECT_EQ(i, TAPDirStackDepth);
-        EXPECT_STREQ(dir.c_str(), TAPDirStack[i]);
+        EXPECT_EQ(recorded(dir), TAPDirStack[i]);
     }
     char before[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
     memcpy(before, TAPDirStack, sizeof before);
 
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/D16"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/D16"));
     EXPECT_EQ(0, HDD_TAP_PushDir());
     EXPECT_EQ(15, TAPDirStackDepth);
     EXPECT_EQ(0, memcmp(before, TAPDirStack, sizeof before));
-    EXPECT_EQ("/ProgramFiles/D16", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/D16"), workDir());
 }
 
-TEST_F(HDD_TAP_PushDirTest, RefusesADirectoryLongerThanAnEntry) {
+TEST_P(HDD_TAP_PushDirTest, RefusesADirectoryLongerThanAnEntry) {
     std::string dir = "/ProgramFiles";
     while (dir.size() < DIR_STACK_ENTRY) dir += "/" + std::string(40, 'x');
     makeDirs(disk(dir));
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir(dir.c_str()));
-    ASSERT_EQ(dir, workDir());
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(dir.c_str()));
+    ASSERT_EQ(recorded(dir), workDir());
 
     EXPECT_EQ(0, HDD_TAP_PushDir());
     EXPECT_EQ(-1, TAPDirStackDepth);
     EXPECT_EQ(0, HDD_TAP_PopDir());
-    EXPECT_EQ(dir, workDir());
+    EXPECT_EQ(recorded(dir), workDir());
 }
 
 // A TAP-view directory below /ProgramFiles of exactly length characters,
@@ -205,13 +217,15 @@ const LongDirCase kLongDirs[] = {
     {"OneMoreThanAPathBuffer", PATH_BUFFER_SIZE, false, false},
 };
 
-class LongWorkingDirectory : public DirFixture, public ::testing::WithParamInterface<LongDirCase> {};
+class LongWorkingDirectory : public CasesEachConvention<DirFixture, LongDirCase> {};
 
+// length counts the directory as the firmware's record gives it.
 TEST_P(LongWorkingDirectory, IsReadAndPushedOnlyWhenItFits) {
-    const LongDirCase &c = GetParam();
-    std::string dir = makeLongDir(diskDir, c.length);
+    const LongDirCase &c = param();
+    std::string made = makeLongDir(diskDir, c.length - (options.cwdSlash ? 1 : 0));
+    std::string dir = recorded(made);
     ASSERT_EQ(c.length, dir.size());
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir(dir.c_str()));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(made.c_str()));
 
     char read[PATH_BUFFER_SIZE + 16];
     memset(read, 'Z', sizeof read);
@@ -228,91 +242,98 @@ TEST_P(LongWorkingDirectory, IsReadAndPushedOnlyWhenItFits) {
         return;
     }
     EXPECT_EQ(dir, std::string(TAPDirStack[0])) << c.name;
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
     EXPECT_EQ(1, HDD_TAP_PopDir()) << c.name;
     EXPECT_EQ(dir, workDir()) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(DirStack, LongWorkingDirectory, ::testing::ValuesIn(kLongDirs),
-                         [](const ::testing::TestParamInfo<LongDirCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(DirStack, LongWorkingDirectory, CASES_EACH_CONVENTION(kLongDirs, LongDirCase));
 
-using HDD_TAP_PopDirTest = DirFixture;
+class HDD_TAP_PopDirTest : public EachConvention<DirFixture> {};
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_TAP_PopDirTest, EACH_CONVENTION);
 
-TEST_F(HDD_TAP_PopDirTest, SixteenPopsComeBackInReverseOrder) {
+TEST_P(HDD_TAP_PopDirTest, SixteenPopsComeBackInReverseOrder) {
     for (int i = 0; i < 16; i++) {
-        ASSERT_EQ(1, TAP_Hdd_ChangeDir(("/ProgramFiles/D" + std::to_string(i)).c_str()));
+        ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(("/ProgramFiles/D" + std::to_string(i)).c_str()));
         ASSERT_EQ(1, HDD_TAP_PushDir());
     }
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
     for (int i = 15; i >= 0; i--) {
         EXPECT_EQ(1, HDD_TAP_PopDir()) << "pop to D" << i;
-        EXPECT_EQ("/ProgramFiles/D" + std::to_string(i), workDir());
+        EXPECT_EQ(recorded("/ProgramFiles/D" + std::to_string(i)), workDir());
         EXPECT_EQ(i - 1, TAPDirStackDepth);
     }
     EXPECT_EQ(0, HDD_TAP_PopDir());
-    EXPECT_EQ("/ProgramFiles/D0", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/D0"), workDir());
 }
 
-TEST_F(HDD_TAP_PopDirTest, FirstPopOfTheTapsLifeReturnsToThePushedDirectory) {
+TEST_P(HDD_TAP_PopDirTest, FirstPopOfTheTapsLifeReturnsToThePushedDirectory) {
     ASSERT_EQ(1, HDD_TAP_PushDir());
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings/Logs"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings/Logs"));
     size_t traced = trace().size();
 
     EXPECT_EQ(1, HDD_TAP_PopDir());
-    EXPECT_EQ("/ProgramFiles", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles"), workDir());
     EXPECT_EQ(-1, TAPDirStackDepth);
     // The first change of the TAP's life learns the firmware's answer by
     // going into /ProgramFiles and back before it changes.
     std::vector<std::string> expected = {
-        "TAP_Hdd_ChangeDir \"/ProgramFiles\" -> 1",
-        "TAP_Hdd_ChangeDir \"/ProgramFiles/Settings/Logs/\" -> 1",
-        "TAP_Hdd_ChangeDir \"/ProgramFiles/\" -> 1",
+        changeDirLine("/ProgramFiles", true),
+        changeDirLine("/ProgramFiles/Settings/Logs/", true),
+        changeDirLine("/ProgramFiles/", true),
     };
     EXPECT_EQ(expected, changeDirLines(traceFrom(traced)));
 }
 
-TEST_F(HDD_TAP_PopDirTest, LaterPopsChangeOnce) {
+TEST_P(HDD_TAP_PopDirTest, LaterPopsChangeOnce) {
     ASSERT_EQ(1, HDD_TAP_PushDir());
     ASSERT_EQ(1, HDD_TAP_PopDir());
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
     ASSERT_EQ(1, HDD_TAP_PushDir());
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/D3"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/D3"));
     size_t traced = trace().size();
 
     EXPECT_EQ(1, HDD_TAP_PopDir());
-    EXPECT_EQ("/ProgramFiles/Settings", workDir());
-    std::vector<std::string> expected = {"TAP_Hdd_ChangeDir \"/ProgramFiles/Settings/\" -> 1"};
+    EXPECT_EQ(recorded("/ProgramFiles/Settings"), workDir());
+    std::vector<std::string> expected = {changeDirLine("/ProgramFiles/Settings/", true)};
     EXPECT_EQ(expected, changeDirLines(traceFrom(traced)));
 }
 
-TEST_F(HDD_TAP_PopDirTest, EmptyStackLeavesTheDirectory) {
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+TEST_P(HDD_TAP_PopDirTest, EmptyStackLeavesTheDirectory) {
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
     size_t traced = trace().size();
     EXPECT_EQ(0, HDD_TAP_PopDir());
-    EXPECT_EQ("/ProgramFiles/Settings", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/Settings"), workDir());
     EXPECT_TRUE(changeDirLines(traceFrom(traced)).empty());
 }
 
-TEST_F(HDD_TAP_PopDirTest, PopsTheEntryEvenWhenTheDirectoryIsGone) {
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/D1"));
+TEST_P(HDD_TAP_PopDirTest, PopsTheEntryEvenWhenTheDirectoryIsGone) {
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/D1"));
     ASSERT_EQ(1, HDD_TAP_PushDir());
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
     ASSERT_EQ(0, rmdir(disk("/ProgramFiles/D1").c_str()));
 
     EXPECT_EQ(0, HDD_TAP_PopDir());
     EXPECT_EQ(-1, TAPDirStackDepth);
-    EXPECT_EQ("/ProgramFiles/Settings", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/Settings"), workDir());
 }
 
 // ---- HDD_ChangeDir ------------------------------------------------------
+
+// A call of TAP_Hdd_ChangeDir: its path as the trace quotes it, and
+// whether the firmware made the change.
+struct ChangeCall {
+    std::string path;
+    bool worked;
+};
 
 struct ChangeCase {
     const char *name;
     bool utf8Firmware;
     std::string path;
     int result;
-    const char *after;              // working directory afterwards
-    std::vector<std::string> calls; // the firmware calls after the first one's probe
+    const char *after;            // working directory afterwards
+    std::vector<ChangeCall> calls; // the firmware calls after the first one's probe
 };
 
 void PrintTo(const ChangeCase &c, std::ostream *os) { *os << c.name; }
@@ -321,110 +342,113 @@ const std::string kLong(600, 'l');
 
 const ChangeCase kChanges[] = {
     {"AbsoluteTapDir", false, "/ProgramFiles/Settings", 1, "/ProgramFiles/Settings",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/Settings/\" -> 1"}},
+     {{"/ProgramFiles/Settings/", true}}},
     {"RelativeTapDir", false, "Settings/Logs", 1, "/ProgramFiles/Settings/Logs",
-     {"TAP_Hdd_ChangeDir \"Settings/Logs/\" -> 1"}},
+     {{"Settings/Logs/", true}}},
     {"FolderName", false, "Settings", 1, "/ProgramFiles/Settings",
-     {"TAP_Hdd_ChangeDir \"Settings/\" -> 1"}},
+     {{"Settings/", true}}},
     {"LinuxDir", false, "/mnt/hd/ProgramFiles/Settings/Logs", 1, "/ProgramFiles/Settings/Logs",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/Settings/Logs/\" -> 1"}},
-    {"DiskRoot", false, "/", 1, "/", {"TAP_Hdd_ChangeDir \"/\" -> 1"}},
-    {"Parent", false, "..", 1, "/", {"TAP_Hdd_ChangeDir \"../\" -> 1"}},
+     {{"/ProgramFiles/Settings/Logs/", true}}},
+    {"DiskRoot", false, "/", 1, "/", {{"/", true}}},
+    {"Parent", false, "..", 1, "/", {{"../", true}}},
     {"Refused", false, "/ProgramFiles/NoSuch", 0, "/ProgramFiles",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/NoSuch/\" -> 0"}},
+     {{"/ProgramFiles/NoSuch/", false}}},
     {"RefusedOnUtf8Firmware", true, "/ProgramFiles/NoSuch", 0, "/ProgramFiles",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/NoSuch/\" -> 0", "TAP_Hdd_ChangeDir \"/ProgramFiles/NoSuch/\" -> 0"}},
+     {{"/ProgramFiles/NoSuch/", false}, {"/ProgramFiles/NoSuch/", false}}},
     {"AFileIsNoDirectory", false, "/ProgramFiles/Zephyrdesk.tap", 0, "/ProgramFiles",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/Zephyrdesk.tap/\" -> 0"}},
+     {{"/ProgramFiles/Zephyrdesk.tap/", false}}},
     {"Iso8859_9NameOnUtf8Firmware", true, "/ProgramFiles/\xDD", 1, "/ProgramFiles/\xC4\xB0",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/\\xDD/\" -> 0", "TAP_Hdd_ChangeDir \"/ProgramFiles/\\xC4\\xB0/\" -> 1"}},
+     {{"/ProgramFiles/\\xDD/", false}, {"/ProgramFiles/\\xC4\\xB0/", true}}},
     {"Iso8859_9NameWithoutUtf8Firmware", false, "/ProgramFiles/\xDD", 0, "/ProgramFiles",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/\\xDD/\" -> 0"}},
+     {{"/ProgramFiles/\\xDD/", false}}},
     {"Utf8NameOnUtf8Firmware", true, "/ProgramFiles/\xC4\xB0", 1, "/ProgramFiles/\xC4\xB0",
-     {"TAP_Hdd_ChangeDir \"/ProgramFiles/\\xC4\\xB0/\" -> 1"}},
+     {{"/ProgramFiles/\\xC4\\xB0/", true}}},
     {"LinuxDirOutsideTheDisk", true, "/tmp", 0, "/ProgramFiles", {}},
     {"Empty", true, "", 0, "/ProgramFiles", {}},
     {"TooLong", true, "/ProgramFiles/" + kLong, 0, "/ProgramFiles", {}},
 };
 
-class HDD_ChangeDirTable : public DirFixture, public ::testing::WithParamInterface<ChangeCase> {
+class HDD_ChangeDirTable : public CasesEachConvention<DirFixture, ChangeCase> {
 protected:
-    void configure(EmuOptions &o) override { o.utf8Firmware = GetParam().utf8Firmware; }
+    void configure(EmuOptions &o) override { o.utf8Firmware = param().utf8Firmware; }
 };
 
 TEST_P(HDD_ChangeDirTable, ChangesOrKeepsTheDirectory) {
-    const ChangeCase &c = GetParam();
+    const ChangeCase &c = param();
     makeDirs(disk("/ProgramFiles/\xC4\xB0"));
     ASSERT_EQ(0, HDD_ChangeDir(nullptr));  // the TAP's first change: learns the firmware's answer
-    ASSERT_EQ("/ProgramFiles", workDir());
+    ASSERT_EQ(recorded("/ProgramFiles"), workDir());
     size_t traced = trace().size();
 
     EXPECT_EQ(c.result, HDD_ChangeDir(c.path.c_str())) << c.name;
-    EXPECT_EQ(c.after, workDir()) << c.name;
-    EXPECT_EQ(c.calls, changeDirLines(traceFrom(traced))) << c.name;
+    EXPECT_EQ(recorded(c.after), workDir()) << c.name;
+    std::vector<std::string> calls;
+    for (const ChangeCall &call : c.calls) calls.push_back(changeDirLine(call.path, call.worked));
+    EXPECT_EQ(calls, changeDirLines(traceFrom(traced))) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(DirStack, HDD_ChangeDirTable, ::testing::ValuesIn(kChanges),
-                         [](const ::testing::TestParamInfo<ChangeCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_ChangeDirTable, CASES_EACH_CONVENTION(kChanges, ChangeCase));
 
-using HDD_ChangeDirTest = DirFixture;
+class HDD_ChangeDirTest : public EachConvention<DirFixture> {};
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_ChangeDirTest, EACH_CONVENTION);
 
-TEST_F(HDD_ChangeDirTest, LearnsTheFirmwaresAnswerOncePerLife) {
+TEST_P(HDD_ChangeDirTest, LearnsTheFirmwaresAnswerOncePerLife) {
     size_t traced = trace().size();
     EXPECT_EQ(1, HDD_ChangeDir("/ProgramFiles/Settings"));
     EXPECT_EQ(1, HDD_ChangeDir("Logs"));
     EXPECT_EQ(0, HDD_ChangeDir("/ProgramFiles/NoSuch"));
-    EXPECT_EQ("/ProgramFiles/Settings/Logs", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/Settings/Logs"), workDir());
     std::vector<std::string> expected = {
-        "TAP_Hdd_ChangeDir \"/ProgramFiles\" -> 1",
-        "TAP_Hdd_ChangeDir \"/ProgramFiles/\" -> 1",
-        "TAP_Hdd_ChangeDir \"/ProgramFiles/Settings/\" -> 1",
-        "TAP_Hdd_ChangeDir \"Logs/\" -> 1",
-        "TAP_Hdd_ChangeDir \"/ProgramFiles/NoSuch/\" -> 0",
+        changeDirLine("/ProgramFiles", true),
+        changeDirLine("/ProgramFiles/", true),
+        changeDirLine("/ProgramFiles/Settings/", true),
+        changeDirLine("Logs/", true),
+        changeDirLine("/ProgramFiles/NoSuch/", false),
     };
     EXPECT_EQ(expected, changeDirLines(traceFrom(traced)));
     EXPECT_EQ(-1, TAPDirStackDepth);
 }
 
-TEST_F(HDD_ChangeDirTest, FailedChangeKeepsTheDirectoryWhenTheStackIsFull) {
+TEST_P(HDD_ChangeDirTest, FailedChangeKeepsTheDirectoryWhenTheStackIsFull) {
     for (int i = 0; i < 16; i++) {
-        ASSERT_EQ(1, TAP_Hdd_ChangeDir(("/ProgramFiles/D" + std::to_string(i)).c_str()));
+        ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(("/ProgramFiles/D" + std::to_string(i)).c_str()));
         ASSERT_EQ(1, HDD_TAP_PushDir());
     }
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings"));
 
     EXPECT_EQ(0, HDD_ChangeDir("/ProgramFiles/NoSuch"));
-    EXPECT_EQ("/ProgramFiles/Settings", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/Settings"), workDir());
     EXPECT_EQ(15, TAPDirStackDepth);
     EXPECT_EQ(1, HDD_TAP_PopDir());
-    EXPECT_EQ("/ProgramFiles/D15", workDir());
+    EXPECT_EQ(recorded("/ProgramFiles/D15"), workDir());
 }
 
 // The first change of the TAP's life cannot save a working directory that
 // is too long for the stack there; it still comes back to it.
-TEST_F(HDD_ChangeDirTest, FirstChangeComesBackToADirectoryTooLongForTheStack) {
+TEST_P(HDD_ChangeDirTest, FirstChangeComesBackToADirectoryTooLongForTheStack) {
     std::string dir = makeLongDir(diskDir, 300);
     makeDirs(disk(dir + "/Sub"));
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir(dir.c_str()));
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(dir.c_str()));
 
     EXPECT_EQ(0, HDD_ChangeDir("/ProgramFiles/NoSuch"));
-    EXPECT_EQ(dir, workDir());
+    EXPECT_EQ(recorded(dir), workDir());
     EXPECT_EQ(-1, TAPDirStackDepth);
     EXPECT_EQ(1, HDD_ChangeDir("Sub"));
-    EXPECT_EQ(dir + "/Sub", workDir());
+    EXPECT_EQ(recorded(dir + "/Sub"), workDir());
 }
 
-using HDD_ChangeDirBareDisk = EmuTest;
+class HDD_ChangeDirBareDisk : public EachConvention<EmuTest> {};
+INSTANTIATE_TEST_SUITE_P(DirStack, HDD_ChangeDirBareDisk, EACH_CONVENTION);
 
-TEST_F(HDD_ChangeDirBareDisk, DiskWithoutProgramFilesStillTellsSuccessFromFailure) {
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir("/"));
+TEST_P(HDD_ChangeDirBareDisk, DiskWithoutProgramFilesStillTellsSuccessFromFailure) {
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/"));
     ASSERT_EQ(0, rmdir(disk("/ProgramFiles").c_str()));
     makeDirs(disk("/Other"));
 
     EXPECT_EQ(1, HDD_ChangeDir("/Other"));
-    EXPECT_EQ("/Other", workDir());
+    EXPECT_EQ(recorded("/Other"), workDir());
     EXPECT_EQ(0, HDD_ChangeDir("/NoSuch"));
-    EXPECT_EQ("/Other", workDir());
+    EXPECT_EQ(recorded("/Other"), workDir());
 }
 
 }  // namespace

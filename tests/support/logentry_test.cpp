@@ -47,7 +47,7 @@ protected:
     void SetUp() override {
         EmuTest::SetUp();
         makeDirs(disk("/ProgramFiles/Settings/Logs"));
-        ASSERT_EQ(1, TAP_Hdd_ChangeDir("/ProgramFiles/Settings/Logs"));
+        ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir("/ProgramFiles/Settings/Logs"));
     }
     std::vector<std::string> diskTree() const {
         std::vector<std::string> entries;
@@ -105,12 +105,13 @@ const LineCase kLines[] = {
      kStamp + "\0P: \0"s + kStamp + " VELALIB - StrToISO: character 0x20ac ignored\n\0"s + "ab\0\n\0"s},
 };
 
-class LogEntryLines : public LogFixture, public ::testing::WithParamInterface<LineCase> {};
+class LogEntryLines : public CasesEachConvention<LogFixture, LineCase> {};
 
 TEST_P(LogEntryLines, WritesTheFileLineThenEchoesThePieces) {
-    const LineCase &c = GetParam();
+    const LineCase &c = param();
     std::vector<std::string> before = diskTree();
     size_t traced = trace().size();
+    unsigned heapBefore = emuHeapBlocksInUse();
 
     LogEntry(c.fileName, c.programName, c.console, c.format, c.text.c_str());
 
@@ -123,11 +124,12 @@ TEST_P(LogEntryLines, WritesTheFileLineThenEchoesThePieces) {
     EXPECT_EQ(0u, changeDirCalls(traceFrom(traced))) << c.name;
     char dir[PATH_BUFFER_SIZE] = "";
     HDD_TAP_GetCurrentDir(dir);
-    EXPECT_STREQ("/ProgramFiles/Settings/Logs", dir) << c.name;
+    EXPECT_EQ(recorded("/ProgramFiles/Settings/Logs"), dir) << c.name;
+    EXPECT_EQ(heapBefore, emuHeapBlocksInUse()) << c.name << ": heap blocks not given back";
+    EXPECT_EQ(-1, TAPDirStackDepth) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Log, LogEntryLines, ::testing::ValuesIn(kLines),
-                         [](const ::testing::TestParamInfo<LineCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Log, LogEntryLines, CASES_EACH_CONVENTION(kLines, LineCase));
 
 // Long texts reach the console in pieces of at most 510 bytes; the file
 // gets them whole.

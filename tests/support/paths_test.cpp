@@ -143,11 +143,11 @@ const ConversionCase kConversions[] = {
     {"FolderNearProcess", "/ProgramFiles", true, "Settings", PT_LinuxDir, {"", "", "Settings/", "", ""}},
 };
 
-class ConvertPathTypeTable : public PathsFixture, public ::testing::WithParamInterface<ConversionCase> {};
+class ConvertPathTypeTable : public CasesEachConvention<PathsFixture, ConversionCase> {};
 
 TEST_P(ConvertPathTypeTable, ClassifiesAndConvertsToEveryType) {
-    const ConversionCase &c = GetParam();
-    ASSERT_EQ(1, TAP_Hdd_ChangeDir(c.workDir));
+    const ConversionCase &c = param();
+    ASSERT_EQ(chdirOk(), TAP_Hdd_ChangeDir(c.workDir));
     if (c.processInWorkFolder) {
         ASSERT_EQ(0, chdir(disk("/ProgramFiles").c_str()));
     }
@@ -163,15 +163,16 @@ TEST_P(ConvertPathTypeTable, ClassifiesAndConvertsToEveryType) {
     }
 
     EXPECT_EQ(0u, changeDirCalls(traceFrom(traced))) << source;
-    EXPECT_EQ(c.workDir, workDir()) << source;
+    EXPECT_EQ(recorded(c.workDir), workDir()) << source;
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, ConvertPathTypeTable, ::testing::ValuesIn(kConversions),
-                         [](const ::testing::TestParamInfo<ConversionCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Paths, ConvertPathTypeTable, CASES_EACH_CONVENTION(kConversions, ConversionCase));
 
 using ConvertPathTypeTest = PathsFixture;
+class ConvertPathTypeInWorkDir : public EachConvention<PathsFixture> {};
+INSTANTIATE_TEST_SUITE_P(Paths, ConvertPathTypeInWorkDir, EACH_CONVENTION);
 
-TEST_F(ConvertPathTypeTest, SourceAndDestinationMayBeOneBuffer) {
+TEST_P(ConvertPathTypeInWorkDir, SourceAndDestinationMayBeOneBuffer) {
     char path[PATH_BUFFER_SIZE] = "Zephyrdesk.tap";
     ConvertPathType(path, path, PT_LinuxFile);
     EXPECT_STREQ("/mnt/hd/ProgramFiles/Zephyrdesk.tap", path);
@@ -215,10 +216,10 @@ const TooLongCase kTooLong[] = {
     {"DirFillingBufferWithSlash", "." + std::string(509, 'd') + "/", PT_TapDir, true},
 };
 
-class ConvertPathTypeTooLong : public PathsFixture, public ::testing::WithParamInterface<TooLongCase> {};
+class ConvertPathTypeTooLong : public CasesEachConvention<PathsFixture, TooLongCase> {};
 
 TEST_P(ConvertPathTypeTooLong, StaysInsideTheDestination) {
-    const TooLongCase &c = GetParam();
+    const TooLongCase &c = param();
     char destination[PATH_BUFFER_SIZE + 64];
     memset(destination, 'Z', sizeof destination);
     ConvertPathType(c.source.c_str(), destination, c.target);
@@ -229,8 +230,7 @@ TEST_P(ConvertPathTypeTooLong, StaysInsideTheDestination) {
         ASSERT_EQ('Z', destination[i]) << c.name << ": byte " << i << " written";
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, ConvertPathTypeTooLong, ::testing::ValuesIn(kTooLong),
-                         [](const ::testing::TestParamInfo<TooLongCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Paths, ConvertPathTypeTooLong, CASES_EACH_CONVENTION(kTooLong, TooLongCase));
 
 struct EndsWithCase {
     const char *text;
