@@ -23,6 +23,10 @@ enum { EMU_PATH_MAX = 1024 };
 /* The running receiver. */
 struct EmuState {
     bool started = false;
+    /* The kernel confines this process (tapemu's receiver side in the
+     * sandbox): /mnt/hd is the disk itself, and the platform's mapping
+     * and confinement of libc's path calls step aside. */
+    bool kernelConfined = false;
     EmuOptions options{};
     std::string disk, out;           /* as given */
     std::string diskReal, outReal;   /* resolved, for confinement */
@@ -32,7 +36,8 @@ extern EmuState emu;
 /* The console capture, out/console.bin. */
 std::string emuConsolePath(void);
 
-/* trace.txt: one line per firmware call or event, flushed per line. */
+/* trace.txt: one line per firmware call or event, flushed per line; on
+ * the receiver side in the sandbox the lines go to the channel instead. */
 void traceOpen(const std::string &path);
 void traceClose(void);
 void traceLine(const std::string &line);

@@ -19,7 +19,7 @@ static bool isMounted(const char *path) {
 
 std::string emuMapPath(const char *path) {
     if (!path) return "";
-    if (!emu.started || !isMounted(path)) return path;
+    if (!emu.started || emu.kernelConfined || !isMounted(path)) return path;
     return emu.disk + (path + 7);
 }
 /* ---- Confinement ---------------------------------------------------- */
@@ -50,7 +50,7 @@ static bool within(const std::string &path, const std::string &root) {
 }
 
 bool emuMayChange(const std::string &mapped, bool followFinalLink) {
-    if (!emu.started) return true;
+    if (!emu.started || emu.kernelConfined) return true;  // the kernel decides
     std::string path = mapped;
     if (path.empty()) return true;  // fails by itself
     if (path[0] != '/') {

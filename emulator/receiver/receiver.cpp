@@ -1,8 +1,10 @@
 /*
  * A receiver's life in the stand-in: emuStart brings up a fresh one on a
- * disk folder (empty task table, clock, outputs, confinement) and emuStop
- * ends every TAP, writes the closing summary and closes the outputs.
- * Builds on every other room of the firmware.
+ * disk folder (empty task table, clock, outputs, confinement),
+ * emuStartConfined one inside the sandbox, and emuStop ends every TAP,
+ * writes the closing summary and closes the outputs.  Builds on the
+ * firmware's rooms before it: base, display, platform, tasks, calls and
+ * loader.
  */
 #include <dlfcn.h>
 #include <errno.h>
@@ -16,6 +18,7 @@
 #include "../loader/loader.h"
 #include "../platform/platform.h"
 #include "../tasks/tasks.h"
+#include "receiver.h"
 
 /* The library of UTF-8 firmware's routine, while the receiver plays one. */
 static void *utf8Library = nullptr;
@@ -48,6 +51,24 @@ static bool loadUtf8Firmware(std::string &lib) {
     return utf8Library != nullptr;
 }
 
+/* The rest of a start, on the folders in emu: the clock, no pictures,
+ * an empty task table and screen, the UTF-8 routine when asked for. */
+static int startFresh(char *err, size_t errSize) {
+    callsResetClock();
+    callsResetPictures();
+    tasksReset();
+    emuLookupReset();
+    osdReset();
+    std::string lib;
+    if (emu.options.utf8Firmware && !loadUtf8Firmware(lib)) {
+        traceClose();
+        setError(err, errSize, "cannot load " + lib);
+        return 0;
+    }
+    emu.started = true;
+    return 1;
+}
+
 int emuStart(const EmuOptions *options, char *err, size_t errSize) {
     if (emu.started) emuStop();
     if (!options || !options->disk || !options->out) {
@@ -74,24 +95,22 @@ int emuStart(const EmuOptions *options, char *err, size_t errSize) {
     char real[PATH_MAX];
     emu.diskReal = realpath(emu.disk.c_str(), real) ? real : emu.disk;
     emu.outReal = realpath(emu.out.c_str(), real) ? real : emu.out;
-    callsResetClock();
-    callsResetPictures();
-    tasksReset();
-    emuLookupReset();
-    osdReset();
 
     traceOpen(emu.out + "/trace.txt");
     FILE *console = fopen(emuConsolePath().c_str(), "wb");
     if (console) fclose(console);
+    return startFresh(err, errSize);
+}
 
-    std::string lib;
-    if (options->utf8Firmware && !loadUtf8Firmware(lib)) {
-        traceClose();
-        setError(err, errSize, "cannot load " + lib);
-        return 0;
-    }
-    emu.started = true;
-    return 1;
+int emuStartConfined(const EmuOptions *options, char *err, size_t errSize) {
+    if (emu.started) emuStop();
+    emu = EmuState();
+    emu.kernelConfined = true;
+    emu.options = *options;
+    emu.disk = emu.diskReal = EMU_MOUNT;
+    emu.options.disk = emu.disk.c_str();
+    emu.options.out = nullptr;
+    return startFresh(err, errSize);
 }
 
 void emuStop(void) {
