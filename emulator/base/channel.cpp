@@ -86,6 +86,7 @@ static bool sendRecord(uint32_t type, const void *a, size_t aLength, const void 
 }
 
 bool channelHello(void) { return sendRecord(CHANNEL_HELLO, nullptr, 0, nullptr, 0); }
+bool channelDone(void) { return sendRecord(CHANNEL_DONE, nullptr, 0, nullptr, 0); }
 
 static void ringCopy(const char *bytes, size_t n) {
     uint32_t at = head & (CHANNEL_RING_DATA - 1);

@@ -12,7 +12,8 @@
  *    `length` bytes.  HELLO says that the receiver side runs in the
  *    sandbox; TRACE carries trace bytes that found no room in the ring;
  *    FRAME a synced screen (uint32 width, uint32 height, then the ARGB
- *    pixels row after row).  A record carries the ring's head at the time
+ *    pixels row after row); DONE that the receiver side is through with
+ *    the script and ends.  A record carries the ring's head at the time
  *    it was written, so the host side takes the ring up to there first and
  *    keeps trace and records in order.
  *  - the command pipe, host to receiver: one line per event to deliver,
@@ -50,7 +51,7 @@ struct ChannelRecord {
     uint32_t length;     /* of the payload that follows */
 };
 
-enum : uint32_t { CHANNEL_HELLO = 1, CHANNEL_TRACE = 2, CHANNEL_FRAME = 3 };
+enum : uint32_t { CHANNEL_HELLO = 1, CHANNEL_TRACE = 2, CHANNEL_FRAME = 3, CHANNEL_DONE = 4 };
 
 /* What channelCommand gives. */
 enum { CHANNEL_KEY = 'K', CHANNEL_IDLE = 'I', CHANNEL_END = 'E' };
@@ -67,8 +68,9 @@ bool channelOpen(int events, int commands, int ring);
 /* Whether the channel is open in this process. */
 bool channelActive(void);
 
-/* Sends HELLO; false when the host side is gone. */
+/* Sends HELLO or DONE; false when the host side is gone. */
 bool channelHello(void);
+bool channelDone(void);
 
 /* Appends a trace line and its line feed: into the ring while it has
  * room, as TRACE records otherwise. */

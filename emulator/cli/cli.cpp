@@ -159,13 +159,18 @@ static int receiverSide(const std::string &channel, bool check, EmuOptions &opti
         !channelOpen(events, commands, ring))
         return fail(EXIT_USAGE, "--receiver-side is tapemu's own: its host side starts it in the sandbox");
     if (!channelHello()) return EXIT_RUN;
-    if (check) return 0;
+    if (check) return channelDone() ? 0 : EXIT_RUN;
     setvbuf(stdout, nullptr, _IOLBF, 0);  // as on a terminal, in step with the shell's output
     char err[512] = "";
-    if (!emuStartConfined(&options, err, sizeof err)) return fail(EXIT_RUN, err);
+    if (!emuStartConfined(&options, err, sizeof err)) {
+        fail(EXIT_RUN, err);
+        channelDone();
+        return EXIT_RUN;
+    }
     Script script = {nullptr, 0};
     int status = play(taps, autostart, EMU_MOUNT, script);
     emuStop();
+    channelDone();
     return status;
 }
 

@@ -63,7 +63,7 @@ struct Session {
     ChannelRing *ring = nullptr;
     const unsigned char *ringData = nullptr;
     uint32_t tail = 0;
-    bool hello = false, recordsDamaged = false, ringDamaged = false;
+    bool hello = false, done = false, recordsDamaged = false, ringDamaged = false;
     std::string early;  // stderr before the receiver side said hello: bwrap's own
     std::string consoleFolder;  // where the console FIFO is named until then
     int frames = 0;
@@ -128,7 +128,7 @@ static void takeRecords(Session &s) {
     while (!s.recordsDamaged && s.records.size() - at >= sizeof(ChannelRecord)) {
         ChannelRecord record;
         memcpy(&record, s.records.data() + at, sizeof record);
-        bool sound = (record.type == CHANNEL_HELLO && record.length == 0) ||
+        bool sound = ((record.type == CHANNEL_HELLO || record.type == CHANNEL_DONE) && record.length == 0) ||
                      (record.type == CHANNEL_TRACE && record.length <= CHANNEL_TRACE_MAX) ||
                      (record.type == CHANNEL_FRAME && record.length >= 8 && record.length <= longestFrame);
         if (!sound) {
@@ -143,6 +143,8 @@ static void takeRecords(Session &s) {
             s.early.clear();
             s.hello = true;
             forgetConsoleName(s);
+        } else if (record.type == CHANNEL_DONE) {
+            s.done = true;
         } else if (record.type == CHANNEL_TRACE) {
             if (s.trace >= 0) writeAll(s.trace, payload, record.length);
         } else {
@@ -180,11 +182,12 @@ static bool relay(int from, int to, std::string *early) {
 
 /* The ring up to its head, unless records may still hold trace from
  * before it: the head is read first, so a record that is not in the pipe
- * yet was written after it. */
+ * yet was written after it.  (Once the records are damaged, there is no
+ * order to keep.) */
 static void drainIdle(Session &s) {
     if (!s.ring || s.ringDamaged || !s.records.empty()) return;
     uint32_t head = __atomic_load_n(&s.ring->head, __ATOMIC_ACQUIRE);
-    if (s.events >= 0) {
+    if (s.events >= 0 && !s.recordsDamaged) {
         struct pollfd p = {s.events, POLLIN, 0};
         if (poll(&p, 1, 0) != 0) return;
     }
@@ -283,7 +286,7 @@ static int runReceiverSide(Session &s, int diskFolder, int pts, const std::vecto
         ssize_t n;
         while (s.console >= 0 && (n = read(s.console, rest, sizeof rest)) > 0)
             if (s.consoleCopy >= 0) writeAll(s.consoleCopy, rest, (size_t)n);
-        if (s.ring && !s.recordsDamaged) drainTo(s, __atomic_load_n(&s.ring->head, __ATOMIC_ACQUIRE));
+        if (s.ring) drainTo(s, __atomic_load_n(&s.ring->head, __ATOMIC_ACQUIRE));
     }
     for (int *fd : {&s.events, &s.stdoutPipe, &s.stderrPipe, &s.commands, &s.console}) closeFd(*fd);
     forgetConsoleName(s);
@@ -303,6 +306,13 @@ static int runReceiverSide(Session &s, int diskFolder, int pts, const std::vecto
         // bwrap gives a command killed by signal N as 128 + N
         complain(std::string("the receiver side crashed (") + strsignal(code - 128) +
                  "); trace.txt keeps everything up to the crash");
+        return EXIT_RUN;
+    }
+    if (s.recordsDamaged) return EXIT_RUN;  // said so already
+    if (!s.done) {
+        // a TAP that called exit() or _exit()
+        complain("the receiver side ended before the script did (exit status " + std::to_string(code) +
+                 "); trace.txt keeps everything up to there");
         return EXIT_RUN;
     }
     return code;

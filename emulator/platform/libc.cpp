@@ -354,6 +354,8 @@ EMU_EXPORT int fchownat(int dirfd, const char *path, uid_t owner, gid_t group, i
 
 EMU_EXPORT int utimensat(int dirfd, const char *path, const struct timespec times[2], int flags) {
     REAL(utimensat);
+    const char *volatile given = path;  // libc's header says never null; futimens passes null
+    if (!given) return fdRefused(dirfd) ? -1 : real_utimensat(dirfd, given, times, flags);
     if (refused(atTarget(dirfd, path), !(flags & AT_SYMLINK_NOFOLLOW))) return -1;
     return real_utimensat(dirfd, atArgument(path).c_str(), times, flags);
 }

@@ -12,6 +12,7 @@
 #include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -184,6 +185,10 @@ pid_t sandboxStart(const SandboxRequest &request, std::string &reason) {
         closeOnExecFrom(FIRST_UNUSED_FD);
         struct rlimit noCore = {0, 0};  // a crash in the sandbox leaves no core file anywhere
         setrlimit(RLIMIT_CORE, &noCore);
+        sigset_t none;  // signals as a fresh program has them, not as tapemu's host side set them
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
         execv(argv[0], argv.data());
         dprintf(2, "cannot run %s: %s\n", argv[0], strerror(errno));
         _exit(127);

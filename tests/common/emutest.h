@@ -41,6 +41,10 @@ protected:
     EmuOptions options{};
 };
 
+// Whether tapemu can make its sandbox on this machine (asked once, as
+// tapemu --sandbox-check); false with tapemu's one line in *why.
+bool sandboxWorks(std::string *why);
+
 // File helpers for fixtures and checks.
 std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);

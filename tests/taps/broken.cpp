@@ -3,9 +3,12 @@
  * section (NO_ID) or without the entry point __TAP_Init_ (NO_ENTRY), and
  * one whose TAP_Main returns 0 (QUITTER), which the firmware then ends.
  * CRASHER crashes on the first key, after a line longer than the trace
- * channel's ring and a short one.
+ * channel's ring and a short one.  SCRIBBLER writes a record of no kind
+ * into tapemu's event pipe (descriptor 3 on the receiver side) on the
+ * first key.
  */
 #include <string.h>
+#include <unistd.h>
 
 #include "tap.h"
 
@@ -23,6 +26,14 @@ dword TAP_EventHandler(word event, dword param1, dword param2) {
         TAP_Print("%s", longLine);
         TAP_Print("crashing on key 0x%X\n", (unsigned)param1);
         *(volatile int *)(long)param2 = 1;
+    }
+#endif
+#ifdef SCRIBBLER
+    static int scribbled = 0;
+    if (event == EVT_KEY && !scribbled) {
+        scribbled = 1;
+        static const unsigned char junk[12] = {0x63, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0};
+        TAP_Print("scribbling on the channel: %d\n", (int)write(3, junk, sizeof junk));
     }
 #endif
     return param1;
