@@ -276,9 +276,6 @@ int tapemuMain(int argc, char **argv) {
         script.push_back(code);
         at = end;
     }
-    std::string reason;
-    if (!hostFolders(disk, out, reason)) return fail(EXIT_RUN, reason);
-
     if (!noSandbox) {
         HostRun run;
         run.disk = disk, run.out = out, run.taps = taps, run.keys = script;
@@ -288,6 +285,8 @@ int tapemuMain(int argc, char **argv) {
         return hostRun(run);
     }
 
+    std::string reason;
+    if (!hostFolders(disk, out, reason)) return fail(EXIT_RUN, reason);
     fputs("tapemu: warning: --no-sandbox: the TAPs run unconfined, with only tapemu's own checks of libc's "
           "path calls between them and your files\n",
           stderr);

@@ -160,19 +160,18 @@ static void takeRecords(Session &s) {
     s.records.erase(s.records.begin(), s.records.begin() + (ptrdiff_t)at);
 }
 
-/* Reads what a pipe has; false at its end. */
-static bool readSome(int fd, std::vector<unsigned char> &into, size_t most) {
-    size_t old = into.size();
-    into.resize(old + most);
-    ssize_t n = read(fd, into.data() + old, most);
-    into.resize(old + (n > 0 ? (size_t)n : 0));
+/* Appends what a pipe has to into; false at its end. */
+static bool readSome(int fd, std::vector<unsigned char> &into) {
+    static unsigned char chunk[1 << 18];
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n > 0) into.insert(into.end(), chunk, chunk + n);
     return n > 0 || (n < 0 && (errno == EINTR || errno == EAGAIN));
 }
 
 /* Copies what a pipe has to fd (or into early); false at its end. */
 static bool relay(int from, int to, std::string *early) {
     std::vector<unsigned char> bytes;
-    if (!readSome(from, bytes, 65536)) return false;
+    if (!readSome(from, bytes)) return false;
     if (early)
         early->append(bytes.begin(), bytes.end());
     else if (to >= 0)
@@ -204,8 +203,8 @@ static void relayUntilTheEnd(Session &s) {
         if (p[0].revents) {
             if (s.recordsDamaged) {
                 std::vector<unsigned char> dropped;
-                if (!readSome(s.events, dropped, 1 << 20)) closeFd(s.events);
-            } else if (readSome(s.events, s.records, 1 << 20)) {
+                if (!readSome(s.events, dropped)) closeFd(s.events);
+            } else if (readSome(s.events, s.records)) {
                 takeRecords(s);
             } else {
                 closeFd(s.events);
