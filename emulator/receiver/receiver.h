@@ -1,6 +1,7 @@
 /*
- * The start of a receiver on tapemu's receiver side, inside the sandbox.
- * Builds on the rooms that emulator/receiver/receiver.cpp builds on.
+ * The start of a receiver on tapemu's receiver side, inside the sandbox
+ * (emuStart and emuStop, for a receiver in this process, are in
+ * tapemu.h).
  */
 #ifndef EMULATOR_RECEIVER_RECEIVER_H
 #define EMULATOR_RECEIVER_RECEIVER_H

@@ -110,27 +110,44 @@ TEST_F(Sandbox, CrashingTapIsOneLineAndTheTraceKeepsEverythingUpToTheCrash) {
         EXPECT_EQ(expected[i], trace[i]) << "line " << i + 1;
 }
 
-TEST_F(Sandbox, TapThatScribblesOnTheChannelIsOneLineAndTheTraceStaysWhole) {
+// A receiver side that does not end as it should: tapemu says how in one
+// line, exits 1 and keeps the whole trace up to there.
+struct BadEnd {
+    const char *what;
+    const char *tap;
+    const char *line;                     // tapemu's one line
+    std::vector<std::string> traceEnd;   // the last lines of trace.txt
+};
+
+void PrintTo(const BadEnd &c, std::ostream *o) { *o << c.what; }
+
+class SandboxEnds : public Sandbox, public ::testing::WithParamInterface<BadEnd> {};
+
+TEST_P(SandboxEnds, InOneLineAndKeepsTheTrace) {
+    const BadEnd &c = GetParam();
     std::string f = testFolder();
     RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "OK EXIT",
-                                tapDir + "/Scribbler.tap"});
-    EXPECT_EQ(1, r.status) << r.err;
-    std::vector<std::string> expectedErr = {
-        "tapemu: the receiver side sent a damaged record; its records are dropped from here on"};
-    EXPECT_EQ(expectedErr, tapemuLines(r.err)) << r.err;
+                                tapDir + "/" + c.tap});
+    EXPECT_EQ(1, r.status) << c.what << ": " << r.err;
+    EXPECT_EQ(std::vector<std::string>{std::string("tapemu: ") + c.line}, tapemuLines(r.err)) << c.what;
     std::vector<std::string> trace = lines(readFile(f + "/out/trace.txt"));
-    std::vector<std::string> expectedEnd = {
-        "TAP_Print \"scribbling on the channel: 12\\x0A\" -> 30",
-        "EVENT 0 0x100 0x1001E 0x0 -> 0x1001E",
-        "EVENT 0 0x100 0x10017 0x0 -> 0x10017",
-        "EVENT 0 0x0 0x0 0x0 -> 0x0",
-        "EVENT 0 0x0 0x0 0x0 -> 0x0",
-        "EVENT 0 0x0 0x0 0x0 -> 0x0",
-        "SLOT 0 \"/ProgramFiles/Scribbler.tap\" id 0x51525698 still running at the end",
-    };
-    ASSERT_GE(trace.size(), expectedEnd.size());
-    EXPECT_EQ(expectedEnd, std::vector<std::string>(trace.end() - expectedEnd.size(), trace.end()));
+    ASSERT_GE(trace.size(), c.traceEnd.size()) << c.what;
+    EXPECT_EQ(c.traceEnd, std::vector<std::string>(trace.end() - c.traceEnd.size(), trace.end())) << c.what;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Taps, SandboxEnds,
+    ::testing::ValuesIn(std::vector<BadEnd>{
+        {"a TAP that scribbles on the channel", "Scribbler.tap",
+         "the receiver side sent a damaged record; its records are dropped from here on",
+         {"TAP_Print \"scribbling on the channel: 12\\x0A\" -> 30", "EVENT 0 0x100 0x1001E 0x0 -> 0x1001E",
+          "EVENT 0 0x100 0x10017 0x0 -> 0x10017", "EVENT 0 0x0 0x0 0x0 -> 0x0", "EVENT 0 0x0 0x0 0x0 -> 0x0",
+          "EVENT 0 0x0 0x0 0x0 -> 0x0",
+          "SLOT 0 \"/ProgramFiles/Scribbler.tap\" id 0x51525698 still running at the end"}},
+        {"a TAP that calls exit", "Exiter.tap",
+         "the receiver side ended before the script did (exit status 0); trace.txt keeps everything up to there",
+         {"EVENT 0 0x0 0x0 0x0 -> 0x0", "TAP_Print \"leaving through exit(0)\\x0A\" -> 24"}},
+    }));
 
 TEST_F(Sandbox, WithoutItTapemuWarnsOnceAndPlaysTheSameScript) {
     std::string f = testFolder();

@@ -5,8 +5,9 @@
  * CRASHER crashes on the first key, after a line longer than the trace
  * channel's ring and a short one.  SCRIBBLER writes a record of no kind
  * into tapemu's event pipe (descriptor 3 on the receiver side) on the
- * first key.
+ * first key, EXITER ends the whole process through exit(0) there.
  */
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -26,6 +27,12 @@ dword TAP_EventHandler(word event, dword param1, dword param2) {
         TAP_Print("%s", longLine);
         TAP_Print("crashing on key 0x%X\n", (unsigned)param1);
         *(volatile int *)(long)param2 = 1;
+    }
+#endif
+#ifdef EXITER
+    if (event == EVT_KEY) {
+        TAP_Print("leaving through exit(0)\n");
+        exit(0);
     }
 #endif
 #ifdef SCRIBBLER
