@@ -29,16 +29,20 @@ function(tap_code_options target)
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# add_tap(<name> SOURCES <files...> [LIBRARIES <libs...>] [OUTPUT_DIRECTORY <dir>])
+# add_tap(<name> SOURCES <files...> [LIBRARIES <libs...>] [OUTPUT_DIRECTORY <dir>]
+#         [OUTSIDE_PLATFORM])
 # builds <dir>/<name>.tap (default dir: the build folder's top).  Every TAP
-# is listed in the global properties TAP_TARGETS and TAP_FILES.
+# is listed in the global properties TAP_TARGETS and TAP_FILES, whose files
+# the tests hold to the platform's calls; OUTSIDE_PLATFORM leaves out a
+# test TAP that calls beyond them on purpose (one that tries to escape the
+# stand-in, say).
 #
 # The link: -nodefaultlibs leaves out libc, libstdc++ and libm (and with
 # the C++ driver CMake adds none of them either); the 64-bit division
 # helpers (tap_divide) and then libgcc.a come in statically for what the
 # compiler calls by name.
 function(add_tap name)
-  cmake_parse_arguments(TAP "" "OUTPUT_DIRECTORY" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(TAP "OUTSIDE_PLATFORM" "OUTPUT_DIRECTORY" "SOURCES;LIBRARIES" ${ARGN})
   if(NOT TAP_OUTPUT_DIRECTORY)
     set(TAP_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   endif()
@@ -49,6 +53,8 @@ function(add_tap name)
       -Wl,--build-id=none)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".tap" LINKER_LANGUAGE CXX
       LIBRARY_OUTPUT_DIRECTORY ${TAP_OUTPUT_DIRECTORY})
-  set_property(GLOBAL APPEND PROPERTY TAP_TARGETS ${name})
-  set_property(GLOBAL APPEND PROPERTY TAP_FILES ${TAP_OUTPUT_DIRECTORY}/${name}.tap)
+  if(NOT TAP_OUTSIDE_PLATFORM)
+    set_property(GLOBAL APPEND PROPERTY TAP_TARGETS ${name})
+    set_property(GLOBAL APPEND PROPERTY TAP_FILES ${TAP_OUTPUT_DIRECTORY}/${name}.tap)
+  endif()
 endfunction()

@@ -23,6 +23,10 @@ enum { EMU_PATH_MAX = 1024 };
 /* The running receiver. */
 struct EmuState {
     bool started = false;
+    /* The kernel confines this process (tapemu's receiver side in the
+     * sandbox): /mnt/hd is the disk itself, and the platform's mapping
+     * and confinement of libc's path calls step aside. */
+    bool kernelConfined = false;
     EmuOptions options{};
     std::string disk, out;           /* as given */
     std::string diskReal, outReal;   /* resolved, for confinement */
@@ -39,8 +43,10 @@ std::string emuConsolePath(void);
  * new one is created without following any link.  The descriptor, or -1. */
 int emuCreateOutput(const std::string &path, int flags);
 
-/* trace.txt: one line per firmware call or event, flushed per line.
- * traceOpen creates it afresh (emuCreateOutput); false when it cannot. */
+/* trace.txt: one line per firmware call or event, flushed per line; on
+ * the receiver side in the sandbox the lines go to the channel instead.
+ * traceOpen creates the file afresh (emuCreateOutput); false when it
+ * cannot. */
 bool traceOpen(const std::string &path);
 void traceClose(void);
 void traceLine(const std::string &line);

@@ -1,10 +1,13 @@
 /*
  * The firmware's OSD calls: regions drawn by the display room, and one
- * picture per TAP_Osd_Sync when the receiver writes pictures.
+ * picture per TAP_Osd_Sync when the receiver writes pictures (on the
+ * receiver side in the sandbox: one frame to the host side, which writes
+ * it).
  */
 #include <stdio.h>
 
 #include "entries.h"
+#include "../base/channel.h"
 #include "../display/osd.h"
 
 #ifndef TAPEMU_PICTURES
@@ -58,9 +61,17 @@ int fwOsdPutS(word region, dword x, dword y, dword rightLimit, const char *text,
 int fwOsdSync(void) {
     traceLine("TAP_Osd_Sync -> 0");
     if (TAPEMU_PICTURES && emu.options.pictures) {
-        char name[32];
-        snprintf(name, sizeof name, "/screen-%04d.png", ++pictureCount);
-        osdWritePng((emu.out + name).c_str());
+        ++pictureCount;
+        if (channelActive()) {
+            // the host side writes the picture
+            static uint32_t screen[OSD_SCREEN_WIDTH * OSD_SCREEN_HEIGHT];
+            osdCompose(screen);
+            channelFrame(screen, OSD_SCREEN_WIDTH, OSD_SCREEN_HEIGHT);
+        } else {
+            char name[32];
+            snprintf(name, sizeof name, "/screen-%04d.png", pictureCount);
+            osdWritePng((emu.out + name).c_str());
+        }
     }
     return 0;
 }

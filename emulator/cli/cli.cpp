@@ -1,7 +1,11 @@
 /*
  * The tapemu command line: starts a receiver on a disk folder, loads the
  * TAPs, plays a key script and leaves the trace, the console capture and
- * the screens in the output folder.
+ * the screens in the output folder.  tapemu as the user starts it is the
+ * host side, which runs the receiver (the firmware and every TAP) in the
+ * sandbox: tapemu again, with --receiver-side, taking the key script
+ * through the channel.  --no-sandbox plays the receiver in this process.
+ * Builds on every other room.
  */
 #include <dirent.h>
 #include <stdio.h>
@@ -12,6 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "../base/base.h"
+#include "../base/channel.h"
+#include "../host/host.h"
+#include "../receiver/receiver.h"
 #include "../tapemu.h"
 
 #ifndef TAPEMU_PICTURES
@@ -20,7 +28,7 @@
 
 static const int EXIT_USAGE = 2;
 static const int EXIT_RUN = 1;
-static const int IDLE_KEY = -1;  // a non-key event in the script
+static const int IDLE_KEY = HOST_IDLE;  // a non-key event in the script
 static const int IDLE_AFTER_SCRIPT = 3;
 
 struct KeyName {
@@ -38,7 +46,8 @@ static void usage(void) {
     fputs("usage: tapemu --disk DIR --out DIR [--keys \"OK EXIT 0x10012 ...\"] [--language N]\n"
           "              [--time \"YYYY-MM-DD HH:MM:SS\"] [--utf8-firmware] [--pts N|none]\n"
           "              [--autostart] [--trace-all] [--no-pictures] [--chdir-status OK,FAIL]\n"
-          "              [--cwd-form plain|slash] TAP...\n",
+          "              [--cwd-form plain|slash] [--no-sandbox] TAP...\n"
+          "       tapemu --sandbox-check\n",
           stderr);
 }
 
@@ -84,12 +93,112 @@ static std::vector<std::string> autostartTaps(const std::string &disk) {
     return names;
 }
 
+/* Where the events after the first idle one come from: the script in
+ * this process, or the host side's commands on the receiver side. */
+struct Script {
+    const std::vector<long> *keys;  // null: the channel
+    size_t next;
+};
+
+static bool nextEvent(Script &script, long *code) {
+    if (script.keys) {
+        if (script.next >= script.keys->size()) return false;
+        *code = (*script.keys)[script.next++];
+        return true;
+    }
+    uint32_t key = 0;
+    int kind = channelCommand(&key);
+    *code = kind == CHANNEL_KEY ? (long)key : IDLE_KEY;
+    return kind != CHANNEL_END;
+}
+
+/* Loads the TAPs (the AutoStart folder's first when asked), then delivers
+ * an idle event, the script's events and the closing idle events to the
+ * running receiver.  Returns 0, or EXIT_RUN with the reason on stderr
+ * when a named TAP cannot be loaded. */
+static int play(const std::vector<std::string> &taps, bool autostart, const std::string &disk, Script &script) {
+    char err[512] = "";
+    if (autostart)
+        for (const std::string &tap : autostartTaps(disk))
+            if (emuLoadTap(tap.c_str(), err, sizeof err) < 0) fprintf(stderr, "tapemu: %s (skipped)\n", err);
+    for (const std::string &tap : taps)
+        if (emuLoadTap(tap.c_str(), err, sizeof err) < 0) return fail(EXIT_RUN, err);
+    emuBroadcast(EVT_IDLE, 0, 0);
+    long code;
+    while (nextEvent(script, &code)) {
+        if (code == IDLE_KEY)
+            emuBroadcast(EVT_IDLE, 0, 0);
+        else
+            emuBroadcast(EVT_KEY, (dword)code, 0);
+    }
+    for (int i = 0; i < IDLE_AFTER_SCRIPT; i++) emuBroadcast(EVT_IDLE, 0, 0);
+    return 0;
+}
+
+/* Whether this process is confined as tapemu's sandbox confines it: no
+ * new privileges and a seccomp filter.  Without them the receiver side
+ * would turn off tapemu's own checks with nothing in their place. */
+static bool inTheSandbox(void) {
+    FILE *f = fopen("/proc/self/status", "r");
+    if (!f) return false;
+    bool noNewPrivileges = false, filtered = false;
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+        if (strcmp(line, "NoNewPrivs:\t1\n") == 0) noNewPrivileges = true;
+        if (strcmp(line, "Seccomp:\t2\n") == 0) filtered = true;
+    }
+    fclose(f);
+    return noNewPrivileges && filtered;
+}
+
+/* The receiver side: the channel's descriptors as "EVENTS:COMMANDS:RING". */
+static int receiverSide(const std::string &channel, bool check, EmuOptions &options,
+                        const std::vector<std::string> &taps, bool autostart) {
+    int events = -1, commands = -1, ring = -1;
+    char extra;
+    if (sscanf(channel.c_str(), "%d:%d:%d%c", &events, &commands, &ring, &extra) != 3 || !inTheSandbox() ||
+        !channelOpen(events, commands, ring))
+        return fail(EXIT_USAGE, "--receiver-side is tapemu's own: its host side starts it in the sandbox");
+    if (!channelHello()) return EXIT_RUN;
+    if (check) return channelDone() ? 0 : EXIT_RUN;
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // as on a terminal, in step with the shell's output
+    char err[512] = "";
+    if (!emuStartConfined(&options, err, sizeof err)) {
+        fail(EXIT_RUN, err);
+        channelDone();
+        return EXIT_RUN;
+    }
+    Script script = {nullptr, 0};
+    int status = play(taps, autostart, EMU_MOUNT, script);
+    emuStop();
+    channelDone();
+    return status;
+}
+
+/* The receiver's options as the receiver side's command line gives them. */
+static std::vector<std::string> receiverOptions(const EmuOptions &o, bool autostart) {
+    std::vector<std::string> args = {"--language", std::to_string(o.language)};
+    if (o.fixedTime) {
+        char when[64];
+        snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", o.year, o.month, o.day, o.hour, o.minute,
+                 o.second);
+        args.insert(args.end(), {"--time", when});
+    }
+    args.insert(args.end(), {"--chdir-status", std::to_string(o.chdirOk) + "," + std::to_string(o.chdirFail)});
+    args.insert(args.end(), {"--cwd-form", o.cwdSlash ? "slash" : "plain"});
+    if (o.utf8Firmware) args.push_back("--utf8-firmware");
+    if (o.traceAll) args.push_back("--trace-all");
+    if (!o.pictures) args.push_back("--no-pictures");
+    if (autostart) args.push_back("--autostart");
+    return args;
+}
+
 int tapemuMain(int argc, char **argv) {
     EmuOptions options;
     emuDefaultOptions(&options);
     options.pictures = TAPEMU_PICTURES;
-    std::string disk, out, keys;
-    bool autostart = false;
+    std::string disk, out, keys, channel;
+    bool autostart = false, noSandbox = false, sandboxCheck = false, check = false;
     std::vector<std::string> taps;
 
     for (int i = 1; i < argc; i++) {
@@ -97,7 +206,7 @@ int tapemuMain(int argc, char **argv) {
         bool hasValue = i + 1 < argc;
         const char *value = hasValue ? argv[i + 1] : nullptr;
         if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts" ||
-            a == "--chdir-status" || a == "--cwd-form") {
+            a == "--chdir-status" || a == "--cwd-form" || a == "--receiver-side") {
             if (!hasValue) return fail(EXIT_USAGE, "option " + a + " needs a value");
             i++;
         }
@@ -141,6 +250,14 @@ int tapemuMain(int argc, char **argv) {
             options.traceAll = 1;
         } else if (a == "--no-pictures") {
             options.pictures = 0;
+        } else if (a == "--no-sandbox") {
+            noSandbox = true;
+        } else if (a == "--sandbox-check") {
+            sandboxCheck = true;
+        } else if (a == "--receiver-side") {
+            channel = value;
+        } else if (a == "--check" && !channel.empty()) {
+            check = true;
         } else if (a == "--help" || a == "-h") {
             usage();
             return 0;
@@ -150,6 +267,8 @@ int tapemuMain(int argc, char **argv) {
             taps.push_back(a);
         }
     }
+    if (!channel.empty()) return receiverSide(channel, check, options, taps, autostart);
+    if (sandboxCheck) return hostSandboxCheck();
     if (argc <= 1) {
         usage();
         return EXIT_USAGE;
@@ -170,32 +289,29 @@ int tapemuMain(int argc, char **argv) {
         script.push_back(code);
         at = end;
     }
+    if (!noSandbox) {
+        HostRun run;
+        run.disk = disk, run.out = out, run.taps = taps, run.keys = script;
+        run.receiverOptions = receiverOptions(options, autostart);
+        run.pictures = options.pictures != 0;
+        run.pts = options.firstPts;
+        return hostRun(run);
+    }
 
+    std::string reason;
+    if (!hostFolders(disk, out, reason)) return fail(EXIT_RUN, reason);
+    fputs("tapemu: warning: --no-sandbox: the TAPs run unconfined, with only tapemu's own checks of libc's "
+          "path calls between them and your files\n",
+          stderr);
     options.disk = disk.c_str();
     options.out = out.c_str();
     char err[512] = "";
     if (!emuStart(&options, err, sizeof err)) return fail(EXIT_RUN, err);
-
-    if (autostart)
-        for (const std::string &tap : autostartTaps(disk))
-            if (emuLoadTap(tap.c_str(), err, sizeof err) < 0) fprintf(stderr, "tapemu: %s (skipped)\n", err);
-    for (const std::string &tap : taps)
-        if (emuLoadTap(tap.c_str(), err, sizeof err) < 0) {
-            emuStop();
-            return fail(EXIT_RUN, err);
-        }
-
-    emuBroadcast(EVT_IDLE, 0, 0);
-    for (long code : script) {
-        if (code == IDLE_KEY)
-            emuBroadcast(EVT_IDLE, 0, 0);
-        else
-            emuBroadcast(EVT_KEY, (dword)code, 0);
-    }
-    for (int i = 0; i < IDLE_AFTER_SCRIPT; i++) emuBroadcast(EVT_IDLE, 0, 0);
+    Script inProcess = {&script, 0};
+    int status = play(taps, autostart, disk, inProcess);
     int screens = emuPictureCount();
     emuStop();
-
+    if (status != 0) return status;
     printf("tapemu: ran %zu key(s); trace in %s/trace.txt, console in %s/console.bin", script.size(), out.c_str(),
            out.c_str());
     if (screens) printf(", %d screen(s) as %s/screen-NNNN.png", screens, out.c_str());

@@ -113,10 +113,8 @@ uint32_t osdPixel(int region, int x, int y) {
     return r->buffer.pixels[(size_t)y * r->buffer.width + x];
 }
 
-int osdWritePng(const char *path) {
-    if (!path) return 0;
-    static uint32_t screen[OSD_SCREEN_WIDTH * OSD_SCREEN_HEIGHT];
-    for (uint32_t &p : screen) p = 0xFF000000;
+void osdCompose(uint32_t *screen) {
+    for (size_t i = 0; i < (size_t)OSD_SCREEN_WIDTH * OSD_SCREEN_HEIGHT; i++) screen[i] = 0xFF000000;
 
     // Regions in the order they were created: each one painted over the
     // ones before it.
@@ -143,6 +141,12 @@ int osdWritePng(const char *path) {
             }
         }
     }
+}
+
+int osdWritePng(const char *path) {
+    if (!path) return 0;
+    static uint32_t screen[OSD_SCREEN_WIDTH * OSD_SCREEN_HEIGHT];
+    osdCompose(screen);
     PictureBuffer picture = {screen, OSD_SCREEN_WIDTH, OSD_SCREEN_HEIGHT};
     return pictureWritePng(path, &picture);
 }

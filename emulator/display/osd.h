@@ -46,9 +46,13 @@ int osdPutS(int region, int x, int y, int rightLimit, const char *text, uint32_t
  * for an unknown region. */
 uint32_t osdPixel(int region, int x, int y);
 
-/* Writes the screen as a PNG: black, with every region painted over it at
- * its position in the order of creation.  1 written, 0 not (always 0 in a
- * build without pictures). */
+/* The screen as the viewer sees it, into screen (OSD_SCREEN_WIDTH *
+ * OSD_SCREEN_HEIGHT ARGB pixels, row after row): black, with every region
+ * painted over it at its position in the order of creation. */
+void osdCompose(uint32_t *screen);
+
+/* Writes the screen of osdCompose as a PNG.  1 written, 0 not (always 0
+ * in a build without pictures). */
 int osdWritePng(const char *path);
 
 /* Deletes every region. */

@@ -3,6 +3,8 @@
 // neither and keeps only the colour rule.
 #include "picture.h"
 
+#include <unistd.h>
+
 #ifndef TAPEMU_PICTURES
 #define TAPEMU_PICTURES 0
 #endif
@@ -23,6 +25,7 @@ uint32_t pictureBlend(uint32_t d, uint32_t c, unsigned coverage) {
 
 #if TAPEMU_PICTURES
 
+#include <fcntl.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <png.h>
@@ -135,8 +138,16 @@ int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char 
 }
 
 int pictureWritePng(const char *path, const PictureBuffer *buffer) {
-    FILE *f = fopen(path, "wb");
-    if (!f) return 0;
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd >= 0 && pictureWritePngFd(fd, buffer);
+}
+
+int pictureWritePngFd(int fd, const PictureBuffer *buffer) {
+    FILE *f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        return 0;
+    }
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     png_bytep row = (png_bytep)malloc((size_t)buffer->width * 3);
@@ -179,5 +190,10 @@ int pictureWritePng(const char *path, const PictureBuffer *buffer) {
 int pictureText(PictureBuffer *, int, int, int, const char *, uint32_t, uint32_t, int, int) { return 0; }
 
 int pictureWritePng(const char *, const PictureBuffer *) { return 0; }
+
+int pictureWritePngFd(int fd, const PictureBuffer *) {
+    close(fd);
+    return 0;
+}
 
 #endif

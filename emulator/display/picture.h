@@ -24,6 +24,9 @@ int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char 
 /* Writes an opaque RGB PNG of the buffer to path: 1 written, 0 not. */
 int pictureWritePng(const char *path, const PictureBuffer *buffer);
 
+/* The same into a file open for writing; closes fd in any case. */
+int pictureWritePngFd(int fd, const PictureBuffer *buffer);
+
 /* Colour c painted over colour d with c's alpha scaled by coverage
  * (0..255): the source-over rule for ARGB. */
 uint32_t pictureBlend(uint32_t d, uint32_t c, unsigned coverage);

@@ -20,7 +20,7 @@ static bool isMounted(const char *path) {
 
 std::string emuMapPath(const char *path) {
     if (!path) return "";
-    if (!emu.started || !isMounted(path)) return path;
+    if (!emu.started || emu.kernelConfined || !isMounted(path)) return path;
     return emu.disk + (path + 7);
 }
 /* ---- Confinement ---------------------------------------------------- */
@@ -98,7 +98,7 @@ static bool callTarget(const std::string &mapped, bool followFinalLink, std::str
 }
 
 bool emuMayChange(const std::string &mapped, bool followFinalLink) {
-    if (!emu.started) return true;
+    if (!emu.started || emu.kernelConfined) return true;  // the kernel decides
     if (mapped.empty()) return true;  // fails by itself
     std::string target;
     if (!callTarget(mapped, followFinalLink, target)) return false;
@@ -106,7 +106,7 @@ bool emuMayChange(const std::string &mapped, bool followFinalLink) {
 }
 
 bool emuHoldsFolders(const std::string &mapped) {
-    if (!emu.started || mapped.empty()) return false;
+    if (!emu.started || emu.kernelConfined || mapped.empty()) return false;
     std::string target;
     if (!callTarget(mapped, false, target)) return true;
     return within(emu.diskReal, target) || within(emu.outReal, target);

@@ -35,7 +35,7 @@ static inline const char *unchecked(const char *p) {
 static int ptsNumber(const char *path) {
     static const char prefix[] = "/dev/pts/";
     path = unchecked(path);
-    if (!path || strncmp(path, prefix, sizeof prefix - 1) != 0) return -1;
+    if (emu.kernelConfined || !path || strncmp(path, prefix, sizeof prefix - 1) != 0) return -1;
     const char *p = path + sizeof prefix - 1;
     if (!*p) return -1;
     int n = 0;
@@ -477,7 +477,7 @@ EMU_EXPORT int mkstemp64(char *pattern) { return mkostemp(pattern, O_LARGEFILE);
 
 EMU_EXPORT int system(const char *command) {
     REAL(system);
-    if (!emu.started) return real_system(command);
+    if (!emu.started || emu.kernelConfined) return real_system(command);  // the receiver's own shell
     if (!command) return 1;  // a shell is there
     // the receiver's shell runs in a process of its own: the caller's errno stays
     int saved = errno;

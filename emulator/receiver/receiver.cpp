@@ -1,8 +1,10 @@
 /*
  * A receiver's life in the stand-in: emuStart brings up a fresh one on a
- * disk folder (empty task table, clock, outputs, confinement) and emuStop
- * ends every TAP, writes the closing summary and closes the outputs.
- * Builds on every other room of the firmware.
+ * disk folder (empty task table, clock, outputs, confinement),
+ * emuStartConfined one inside the sandbox, and emuStop ends every TAP,
+ * writes the closing summary and closes the outputs.  Builds on the
+ * firmware's rooms before it: base, display, platform, tasks, calls and
+ * loader.
  */
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,6 +22,7 @@
 #include "../loader/loader.h"
 #include "../platform/platform.h"
 #include "../tasks/tasks.h"
+#include "receiver.h"
 
 /* The library of UTF-8 firmware's routine, while the receiver plays one. */
 static void *utf8Library = nullptr;
@@ -39,6 +42,7 @@ static bool makeFolders(const std::string &path) {
 }
 
 static bool within(const std::string &path, const std::string &root) {
+    if (root.empty() || path.empty()) return false;  // no output folder inside the sandbox
     return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
                             path[root.size()] == '/');
 }
@@ -88,6 +92,34 @@ static bool loadUtf8Firmware(std::string &lib) {
     return utf8Library != nullptr;
 }
 
+/* The rest of a start, on the folders in emu: the clock, no pictures, a
+ * fresh heap, an empty task table and screen, the private folder for the
+ * copies of loaded TAP files, the UTF-8 routine when asked for. */
+static int startFresh(char *err, size_t errSize) {
+    callsResetClock();
+    callsResetPictures();
+    callsResetHeap();
+    tasksReset();
+    emuLookupReset();
+    osdReset();
+    std::string failure;
+    std::string lib;
+    if ((emu.tapCopies = makeCopiesFolder()).empty())
+        failure = "cannot make a private folder for the TAP files under TMPDIR or /tmp";
+    else if (emu.options.utf8Firmware && !loadUtf8Firmware(lib))
+        failure = "cannot load " + lib;
+    if (!failure.empty()) {
+        traceClose();
+        if (emu.consoleFd >= 0) close(emu.consoleFd);
+        emu.consoleFd = -1;
+        removeCopiesFolder();
+        setError(err, errSize, failure);
+        return 0;
+    }
+    emu.started = true;
+    return 1;
+}
+
 int emuStart(const EmuOptions *options, char *err, size_t errSize) {
     if (emu.started) emuStop();
     if (!options || !options->disk || !options->out) {
@@ -114,43 +146,36 @@ int emuStart(const EmuOptions *options, char *err, size_t errSize) {
     char real[PATH_MAX];
     emu.diskReal = realpath(emu.disk.c_str(), real) ? real : emu.disk;
     emu.outReal = realpath(emu.out.c_str(), real) ? real : emu.out;
-    callsResetClock();
-    callsResetPictures();
-    callsResetHeap();
-    tasksReset();
-    emuLookupReset();
-    osdReset();
 
     if (!traceOpen(emu.out + "/trace.txt")) {
         setError(err, errSize, "cannot create " + emu.out + "/trace.txt");
         return 0;
     }
     emu.consoleFd = emuCreateOutput(emuConsolePath(), O_APPEND);
-    std::string failure;
-    std::string lib;
-    if (emu.consoleFd < 0)
-        failure = "cannot create " + emuConsolePath();
-    else if ((emu.tapCopies = makeCopiesFolder()).empty())
-        failure = "cannot make a private folder for the TAP files under TMPDIR or /tmp";
-    else if (options->utf8Firmware && !loadUtf8Firmware(lib))
-        failure = "cannot load " + lib;
-    if (!failure.empty()) {
+    if (emu.consoleFd < 0) {
         traceClose();
-        if (emu.consoleFd >= 0) close(emu.consoleFd);
-        emu.consoleFd = -1;
-        removeCopiesFolder();
-        setError(err, errSize, failure);
+        setError(err, errSize, "cannot create " + emuConsolePath());
         return 0;
     }
-    emu.started = true;
-    return 1;
+    return startFresh(err, errSize);
+}
+
+int emuStartConfined(const EmuOptions *options, char *err, size_t errSize) {
+    if (emu.started) emuStop();
+    emu = EmuState();
+    emu.kernelConfined = true;
+    emu.options = *options;
+    emu.disk = emu.diskReal = EMU_MOUNT;
+    emu.options.disk = emu.disk.c_str();
+    emu.options.out = nullptr;
+    return startFresh(err, errSize);
 }
 
 void emuStop(void) {
     if (!emu.started) return;
     tasksStop();
     traceClose();
-    close(emu.consoleFd);
+    if (emu.consoleFd >= 0) close(emu.consoleFd);
     emu.consoleFd = -1;
     emu.started = false;
     loaderUnloadAll();

@@ -1,6 +1,8 @@
 #include "emutest.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -50,6 +52,34 @@ std::string EmuTest::changeDirLine(const std::string &quotedPath, bool worked) c
 
 std::string EmuTest::recorded(const std::string &tapDir) const {
     return options.cwdSlash && tapDir != "/" ? tapDir + "/" : tapDir;
+}
+
+bool sandboxWorks(std::string *why) {
+    static int known = -1;  // -1 not asked yet, else the answer
+    static std::string line;
+    if (known < 0) {
+        int out[2];
+        if (pipe(out) != 0) return false;
+        fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            char name[] = "tapemu", option[] = "--sandbox-check";
+            char *argv[] = {name, option, nullptr};
+            _exit(tapemuMain(2, argv));
+        }
+        close(out[1]);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(out[0], buffer, sizeof buffer)) > 0) line.append(buffer, (size_t)n);
+        close(out[0]);
+        int status = -1;
+        waitpid(pid, &status, 0);
+        known = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    if (why) *why = line;
+    return known == 1;
 }
 
 void EmuTest::SetUp() {

@@ -107,6 +107,10 @@ std::string caseConventionName(const ::testing::TestParamInfo<std::tuple<Case, F
 #define CASES_EACH_CONVENTION(cases, Case) \
     ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(kConventions)), caseConventionName<Case>
 
+// Whether tapemu can make its sandbox on this machine (asked once, as
+// tapemu --sandbox-check); false with tapemu's one line in *why.
+bool sandboxWorks(std::string *why);
+
 // File helpers for fixtures and checks.
 std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
