@@ -58,7 +58,9 @@ function(add_installer_tap name)
   set(output ${CMAKE_BINARY_DIR}/${name}.tap)
   set(stripped ${CMAKE_CURRENT_BINARY_DIR}/${name}-stripped.tap)
   add_custom_command(OUTPUT ${output}
-      COMMAND ${CMAKE_STRIP} --strip-debug -o ${stripped} $<TARGET_FILE:${P_FROM}>
+      # no debug information, nor the compiler's notes and MIPS procedure
+      # descriptors, which only debuggers read
+      COMMAND ${CMAKE_STRIP} --strip-debug -R .comment -R .pdr -o ${stripped} $<TARGET_FILE:${P_FROM}>
       COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${PAYLOAD_SOURCE_DATE_EPOCH}
               ${TAPPACK} pack ${stripped} ${P_TREE} ${output}
       DEPENDS ${P_FROM} ${TAPPACK_DEPENDS} ${P_DEPENDS} ${PAYLOAD_EPOCH_FILE}

@@ -12,14 +12,16 @@
 # against it, since the link itself no longer proves that each one resolves.
 
 set(TAP_COMPILE_OPTIONS -fPIC -fno-exceptions -fno-rtti -fno-threadsafe-statics
-    -fno-asynchronous-unwind-tables -fvisibility=default
+    -fno-asynchronous-unwind-tables -fvisibility=hidden
     # no folder of the build machine in a TAP file: the same commit gives
     # the same bytes wherever it is built
     -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 # The receiver's TAP code runs on every MIPS32 CPU: the base instruction set
 # (release 1), not the toolchain's default release 2.
+# Its code is optimised for size: a receiver loads the whole TAP file's
+# code into a small memory, and the payload must start early in the file.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^mips")
-  list(APPEND TAP_COMPILE_OPTIONS -march=mips32)
+  list(APPEND TAP_COMPILE_OPTIONS -march=mips32 -Os)
 endif()
 
 # Code that goes into TAPs and into the tests alike (the support library,

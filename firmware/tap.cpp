@@ -37,6 +37,6 @@ void (*TAP_Sleep)(dword);
 dword (*TAP_Exit)(void);
 
 /* Bytes 0-7 "TFAPMIPS", bytes 8-11 the value 16 (little-endian), then zeros. */
-__attribute__((section("._tap_header"), used, aligned(4)))
+TAP_EXPORT __attribute__((section("._tap_header"), used, aligned(4)))
 extern const byte __tap_Header__[32] = {'T', 'F', 'A', 'P', 'M', 'I', 'P', 'S', 16, 0, 0, 0};
 }

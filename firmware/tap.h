@@ -50,9 +50,17 @@ typedef struct {
     dword (*eventHandler)(word event, dword param1, dword param2);
 } TapEntryRecord;
 
+/* What a TAP exports: the firmware finds these by name, everything else in
+ * a TAP file stays its own (TAP code is compiled with hidden visibility). */
+#define TAP_EXPORT __attribute__((visibility("default")))
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* Entry points and call pointers: the firmware's loader looks them all up
+ * by name. */
+#pragma GCC visibility push(default)
 
 /* Entry points every TAP exports under these names. */
 int __TAP_Init_(TapEntryRecord *record);
@@ -97,6 +105,8 @@ extern int (*TAP_GetSystemVar)(int variable);
 extern void (*TAP_Sleep)(dword hundredths);
 extern dword (*TAP_Exit)(void);
 
+#pragma GCC visibility pop
+
 #ifdef __cplusplus
 }
 #endif
@@ -107,7 +117,7 @@ extern dword (*TAP_Exit)(void);
  * firmware's loader and the TAP information reader expect.
  */
 #define TAP_IDENTITY_(sectionName, type, object, size, value)                              \
-    extern "C" __attribute__((section(sectionName), used, aligned(4))) \
+    extern "C" TAP_EXPORT __attribute__((section(sectionName), used, aligned(4))) \
     const type object size = value
 
 #define TAP_ID(id) TAP_IDENTITY_("._tap_id", dword, __tap_ud__, , id)

@@ -7,10 +7,10 @@
 
 extern "C" {
 
-void abort(void) __attribute__((noreturn));
-void *builtinNew(dword size) __asm__("__builtin_new");
-void _init(void);
-void _finit(void);
+TAP_EXPORT void abort(void) __attribute__((noreturn));
+TAP_EXPORT void *builtinNew(dword size) __asm__("__builtin_new");
+TAP_EXPORT void _init(void);
+TAP_EXPORT void _finit(void);
 
 /* Hands the firmware the addresses of TAP_Main and TAP_EventHandler in the
  * first two words of its entry record; returns 0. */

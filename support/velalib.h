@@ -139,7 +139,9 @@ typedef enum {
 #define DIR_STACK_ENTRY 200
 
 extern char TAPDirStack[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
-extern int TAPDirStackDepth; /* index of the top entry, -1 when empty */
+/* index of the top entry, -1 when empty; exported, so that the stand-in
+ * can tell whether a TAP left its directory stack as it found it */
+extern TAP_EXPORT int TAPDirStackDepth;
 
 int StringEndsWith(const char *text, const char *suffix);
 tPathType GetPathType(const char *path);

@@ -15,5 +15,5 @@ mkdir -p "$programs/Settings/Fonts"
 cp "$font" "$programs/Settings/Fonts/"
 cp "$licence" "$programs/Settings/Fonts/DejaVu-copyright.txt"
 for tap in "$@"; do
-    "$strip" --strip-debug -o "$programs/$(basename "$tap")" "$tap"
+    "$strip" --strip-debug -R .comment -R .pdr -o "$programs/$(basename "$tap")" "$tap"
 done

@@ -12,7 +12,7 @@ TAP_PROGRAM_NAME("Divide");
 
 /* out: n / d and n % d unsigned, then both again with n and d taken as
  * signed.  d must not be zero, nor -1 with n the lowest signed value. */
-extern "C" void divide64(uint64_t n, uint64_t d, uint64_t out[4]) {
+extern "C" TAP_EXPORT void divide64(uint64_t n, uint64_t d, uint64_t out[4]) {
     out[0] = n / d;
     out[1] = n % d;
     out[2] = (uint64_t)((int64_t)n / (int64_t)d);

@@ -8,7 +8,7 @@
 TAP_ID(TWIN_ID);
 TAP_PROGRAM_NAME(TWIN_NAME);
 
-int eventCount = 0;
+TAP_EXPORT int eventCount = 0; // the tests read it in each loaded copy
 
 const char *twinName(void) { return TWIN_NAME; }
 
