@@ -1,6 +1,7 @@
 /*
- * The 64-bit division helpers that GCC calls on 32-bit MIPS, built for the
- * MIPS32 base instruction set like the rest of a receiver TAP.  The
+ * The 64-bit division and shift helpers that GCC calls on 32-bit MIPS (the
+ * shifts when it optimises for size), built for the MIPS32 base
+ * instruction set like the rest of a receiver TAP.  The
  * toolchain's own libgcc.a is built for MIPS32 release 2, and any of its
  * members linked in would mark the TAP file for release 2, so add_tap links
  * these ahead of it.  They live inside the TAP (hidden), need nothing from
@@ -11,6 +12,63 @@
 #include <stdint.h>
 
 #define TAP_HELPER extern "C" __attribute__((visibility("hidden")))
+
+/* A 64-bit value as its two 32-bit halves (the receiver is little-endian). */
+typedef union {
+    uint64_t all;
+    struct {
+        uint32_t low, high;
+    } half;
+} Halves;
+
+/* a shifted left by 0..63 bits, from 32-bit shifts only. */
+TAP_HELPER uint64_t __ashldi3(uint64_t a, int bits)
+{
+    Halves x, r;
+    x.all = a;
+    if (bits == 0) return a;
+    if (bits >= 32) {
+        r.half.low = 0;
+        r.half.high = x.half.low << (bits - 32);
+    } else {
+        r.half.low = x.half.low << bits;
+        r.half.high = x.half.high << bits | x.half.low >> (32 - bits);
+    }
+    return r.all;
+}
+
+/* a shifted right by 0..63 bits, zeros coming in. */
+TAP_HELPER uint64_t __lshrdi3(uint64_t a, int bits)
+{
+    Halves x, r;
+    x.all = a;
+    if (bits == 0) return a;
+    if (bits >= 32) {
+        r.half.high = 0;
+        r.half.low = x.half.high >> (bits - 32);
+    } else {
+        r.half.high = x.half.high >> bits;
+        r.half.low = x.half.low >> bits | x.half.high << (32 - bits);
+    }
+    return r.all;
+}
+
+/* a shifted right by 0..63 bits, copies of the sign bit coming in. */
+TAP_HELPER int64_t __ashrdi3(int64_t a, int bits)
+{
+    Halves x, r;
+    x.all = (uint64_t)a;
+    if (bits == 0) return a;
+    int32_t high = (int32_t)x.half.high;
+    if (bits >= 32) {
+        r.half.high = (uint32_t)(high >> 31);
+        r.half.low = (uint32_t)(high >> (bits - 32));
+    } else {
+        r.half.high = (uint32_t)(high >> bits);
+        r.half.low = x.half.low >> bits | x.half.high << (32 - bits);
+    }
+    return (int64_t)r.all;
+}
 
 /* Leading zero bits of a non-zero 64-bit value. */
 static int leadingZeros(uint64_t value)

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The same TAPs and key script give the same trace.txt and console.bin on
 # the PC build and on the receiver build (under qemu-mipsel), byte for
-# byte: the test TAPs together, and the installer through all its screens.  Exits 77 (skipped) when there is no PC build to compare with.
+# byte: the test TAPs together, and the installer through all its screens
+# (leaving from the target screen).  Exits 77 (skipped) when there is no PC build to compare with.
 #
 # usage: same-trace.sh PC_TAPEMU PC_TAP_DIR RECEIVER_TAPEMU RECEIVER_TAP_DIR WORK_DIR
 pc=$1 pcTaps=$2 receiver=$3 receiverTaps=$4 work=$5
@@ -37,8 +38,11 @@ compare() { # what
 keys="IDLE OK FORWARD BACK 0x10055 PANEL_OK OK EXIT 0x2000000"
 taps="$pcTaps/Sketch.tap $pcTaps/TwinA.tap $pcTaps/TwinB.tap"
 compare "test TAPs"
-# The installer sits at the top of each build folder, two levels above its test TAPs.
-keys="FORWARD FORWARD FORWARD FORWARD OK FORWARD FORWARD OK EXIT"
+# The installer sits at the top of each build folder, two levels above its
+# test TAPs: through all its screens and out from the target screen (an
+# installation itself differs between the builds, whose payloads carry
+# their own TAPs; the installation tests run it on each build).
+keys="FORWARD FORWARD FORWARD FORWARD OK FORWARD FORWARD EXIT"
 taps="$pcTaps/../../Zephyrdesk-Install.tap"
 compare "installer"
 exit $status
