@@ -185,7 +185,7 @@ std::string onDisk(const std::string &name) { return name.size() > 7 ? name.subs
 
 // ---- Damaged installer files -------------------------------------------------
 
-enum class Damage { None, FlippedByte, PayloadCut, FileCut };
+enum class Damage { None, FlippedByte, PayloadCut, FileCut, Unnamed };
 
 // The section table and everything after the payload moved down to the
 // middle of the payload, e_shoff and the moved sections' offsets patched.
@@ -211,12 +211,17 @@ std::string damaged(const std::string &file, Damage damage, const std::string &d
     if (damage == Damage::FlippedByte) bytes[p->offset + p->size / 2] ^= 0x20;
     if (damage == Damage::PayloadCut) bytes = cutPayload(bytes, v, *p);
     if (damage == Damage::FileCut) bytes.resize(p->offset + p->size / 2);
+    const ElfSection *names = v.find(".shstrtab");
+    if (damage == Damage::Unnamed && names) {  // the section's name in the name table, ".PayloadCRC" kept
+        size_t at = bytes.find(std::string(".Payload", 9), names->offset);
+        if (at < names->offset + names->size) bytes[at + 5] = 'x';
+    }
     return bytes;
 }
 
 // ---- Scenarios -------------------------------------------------------------------
 
-enum class End { Installed, NoInstance, NoName, BadChecksum, PayloadIncomplete, Refused };
+enum class End { Installed, NoInstance, NoName, NoSection, BadChecksum, PayloadIncomplete, Refused };
 enum Target { kToAutoStart, kToProgramFiles };
 
 // One start of the receiver with the installer, through its screens.
@@ -230,34 +235,34 @@ struct Boot {
 struct Scenario {
     const char *name;
     std::vector<Boot> boots;
-    bool autoStartFolder = true;  // the disk has /ProgramFiles/AutoStart
-    bool earlier = false;         // an earlier installation lies on the disk (GNU tar's)
-    bool firmware = false;        // FirmwareTMS.dat lies on the disk, firmwareAge seconds newer than the archive's
+    Damage damage = Damage::None;  // of the installer's file
+    bool autoStartFolder = true;   // the disk has /ProgramFiles/AutoStart
+    bool earlier = false;          // an earlier installation lies on the disk (GNU tar's)
+    bool firmware = false;         // FirmwareTMS.dat lies on the disk, firmwareAge seconds newer than the archive's
     long firmwareAge = 0;
-    Damage damage = Damage::None;
 };
 
 void PrintTo(const Scenario &s, std::ostream *o) { *o << s.name; }
 
 std::vector<Scenario> scenarios() {
-    std::vector<Scenario> s = {
+    const Damage none = Damage::None;
+    return {
         {"FreshDiskIntoAutoStart", {{kToAutoStart, {kTwin}}}},
         {"FreshDiskIntoProgramFiles", {{kToProgramFiles, {kTwin}}}},
         {"SecondBootStopsTheMainTapFromAutoStart", {{kToAutoStart, {kTwin}}, {kToProgramFiles, {}, true}}},
-        {"BothProductTapsRunning", {{kToAutoStart, {kMain, kConfig}}}, true, true},
-        {"NewerFirmwareTableKept", {{kToProgramFiles, {kTwin}}}, true, false, true, 3600},
-        {"OlderFirmwareTableReplaced", {{kToProgramFiles, {kTwin}}}, true, false, true, -3600},
-        {"EqualFirmwareTableReplaced", {{kToProgramFiles, {kTwin}}}, true, false, true, 0},
+        {"BothProductTapsRunning", {{kToAutoStart, {kMain, kConfig}}}, none, true, true},
+        {"NewerFirmwareTableKept", {{kToProgramFiles, {kTwin}}}, none, true, false, true, 3600},
+        {"OlderFirmwareTableReplaced", {{kToProgramFiles, {kTwin}}}, none, true, false, true, -3600},
+        {"EqualFirmwareTableReplaced", {{kToProgramFiles, {kTwin}}}, none, true, false, true, 0},
         {"OwnFileRemoved", {{kToAutoStart, {kRemover}, false, End::NoInstance}}},
         {"OwnPathRecordSpoilt", {{kToAutoStart, {kUnmarker}, false, End::NoName}}},
-        {"NoAutoStartFolder", {{kToAutoStart, {kTwin}}}, false},
-        {"NoAutoStartFolderAfterAnEarlierInstallation", {{kToProgramFiles, {kTwin}}}, false, true},
-        {"FlippedPayloadByte", {{kToProgramFiles, {kTwin}, false, End::BadChecksum}}},
-        {"PayloadCutShort", {{kToProgramFiles, {kTwin}, false, End::PayloadIncomplete}}},
-        {"FileCutShort", {{kToProgramFiles, {kTwin}, false, End::Refused}}},
+        {"NoAutoStartFolder", {{kToAutoStart, {kTwin}}}, none, false},
+        {"NoAutoStartFolderAfterAnEarlierInstallation", {{kToProgramFiles, {kTwin}}}, none, false, true},
+        {"FlippedPayloadByte", {{kToProgramFiles, {kTwin}, false, End::BadChecksum}}, Damage::FlippedByte},
+        {"PayloadCutShort", {{kToProgramFiles, {kTwin}, false, End::PayloadIncomplete}}, Damage::PayloadCut},
+        {"FileCutShort", {{kToProgramFiles, {kTwin}, false, End::Refused}}, Damage::FileCut},
+        {"NoPayloadSection", {{kToProgramFiles, {kTwin}, false, End::NoSection}}, Damage::Unnamed},
     };
-    s[11].damage = Damage::FlippedByte, s[12].damage = Damage::PayloadCut, s[13].damage = Damage::FileCut;
-    return s;
 }
 
 struct RunResult {
@@ -330,7 +335,10 @@ protected:
         std::string installer = damaged(INSTALLER_TAP, s.damage, dir);
         writeFile(disk + kInstaller, installer);
         ElfView v = payloadtest::readelf(disk + kInstaller, dir);
-        if (s.damage != Damage::FileCut) {
+        if (s.damage == Damage::Unnamed) {
+            EXPECT_EQ(nullptr, v.find(".Payload"));
+            EXPECT_NE(nullptr, v.find(".PayloadCRC"));
+        } else if (s.damage != Damage::FileCut) {
             ASSERT_NE(nullptr, v.find(".Payload"));
             EXPECT_EQ(payload.section.offset, v.find(".Payload")->offset);
             EXPECT_EQ(payload.section.size, v.find(".Payload")->size) << "the section table still tells the whole size";
@@ -385,7 +393,8 @@ protected:
             return e;
         }
         const std::string self = "/mnt/hd" + kInstaller;
-        const unsigned long long offset = payload.section.offset, size = payload.section.size;
+        const bool found = boot.end != End::NoSection;  // else 0 and 0, which the mapping refuses
+        const unsigned long long offset = found ? payload.section.offset : 0, size = found ? payload.section.size : 0;
         log.push_back("My file name is '" + self + "'.");
         log.push_back("Installing from '" + self + "'.");
         log.push_back("Payload offset: " + std::to_string(offset) + ", payload size: " + std::to_string(size) + ".");
@@ -395,6 +404,8 @@ protected:
             dword crc = (dword)readLe(payloadtest::gzipCrc(dir + "/damaged.tar", dir), 0, 4);
             log.push_back("Error: TAP file damaged, payload checksum " + hex8(crc) + " instead of " +
                           hex8(payload.storedCrc) + ". Nothing installed.");
+        } else if (boot.end == End::NoSection) {
+            log.push_back("Error creating mmap(). errno = 22,");
         } else if (boot.end == End::PayloadIncomplete) {
             log.push_back("Error: TAP file damaged, payload incomplete (" + std::to_string(installed.size() - offset) +
                           " of " + std::to_string(size) + " bytes). Nothing installed.");
