@@ -344,21 +344,32 @@ bool readXwd(const std::string &bytes, Image &image, std::string *why) {
     return true;
 }
 
-struct Mode {
-    const char *name;
-    bool sandbox;
-    int scale;
-};
-
-void PrintTo(const Mode &m, std::ostream *o) { *o << m.name; }
-
-class WindowPlays : public ::testing::TestWithParam<Mode> {
+// A private X server, a test folder and tapemu's window on them.
+class LiveWindow : public ::testing::Test {
 protected:
-    void SetUp() override {
+    // Starts the X server; skipped where the sandbox is wanted and cannot
+    // be made.
+    void startServer(bool sandbox) {
         std::string why;
-        if (GetParam().sandbox && !sandboxWorks(&why)) GTEST_SKIP() << why;
+        if (sandbox && !sandboxWorks(&why)) GTEST_SKIP() << why;
         folder = testFolder();
         ASSERT_TRUE(x.start()) << "Xvfb did not start (apt-get install xvfb)";
+    }
+
+    // Starts tapemu --window with the arguments and the TAP and waits for
+    // its window.
+    void startTapemu(std::vector<std::string> args, const std::string &tap) {
+        std::vector<std::string> all = {"--window", "--scale", std::to_string(scale), "--disk", folder + "/disk",
+                                        "--out", folder + "/out", "--time", "2016-02-29 13:05:09"};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(tap);
+        tapemu.start(all, x.display, folder);
+        std::string title = "^tapemu: " + tap.substr(tap.rfind('/') + 1) + "$";
+        ASSERT_TRUE(waitFor([&] {
+            window = xdotool({"search", "--onlyvisible", "--name", title});
+            window = window.substr(0, window.find('\n'));
+            return !window.empty();
+        })) << "no window; stderr: " << readFile(folder + "/stderr.txt");
     }
 
     // Polls until the condition holds; false after kWaitSeconds or once
@@ -417,7 +428,6 @@ protected:
             int status = -1;
             capture({"xwd", "-id", window, "-silent", "-out", shot}, x.display, &status);
             if (status != 0 || !readXwd(readFile(shot), xwd, &mismatch)) return false;
-            int scale = GetParam().scale;
             if (xwd.width != png.width * scale || xwd.height != png.height * scale)
                 return mismatch = "a window of " + std::to_string(xwd.width) + " x " + std::to_string(xwd.height) +
                                   " for " + name,
@@ -454,21 +464,30 @@ protected:
     XServer x;
     Tapemu tapemu;
     std::string folder, window;
+    int scale = 1;
+};
+
+struct Mode {
+    const char *name;
+    bool sandbox;
+    int scale;
+};
+
+void PrintTo(const Mode &m, std::ostream *o) { *o << m.name; }
+
+class WindowPlays : public LiveWindow, public ::testing::WithParamInterface<Mode> {
+protected:
+    void SetUp() override {
+        scale = GetParam().scale;
+        startServer(GetParam().sandbox);
+    }
 };
 
 TEST_P(WindowPlays, TheInstallerThroughTheKeyboardAndEndsWhenClosed) {
     const Mode &m = GetParam();
-    std::vector<std::string> args = {"--window", "--scale", std::to_string(m.scale), "--disk", folder + "/disk",
-                                     "--out", folder + "/out", "--time", "2016-02-29 13:05:09", "--keys", "FORWARD"};
+    std::vector<std::string> args = {"--keys", "FORWARD"};
     if (!m.sandbox) args.push_back("--no-sandbox");
-    args.push_back(INSTALLER_TAP);
-    tapemu.start(args, x.display, folder);
-
-    ASSERT_TRUE(waitFor([&] {
-        window = xdotool({"search", "--onlyvisible", "--name", "^tapemu: Zephyrdesk-Install\\.tap$"});
-        window = window.substr(0, window.find('\n'));
-        return !window.empty();
-    })) << "no window; stderr: " << readFile(folder + "/stderr.txt");
+    ASSERT_NO_FATAL_FAILURE(startTapemu(args, INSTALLER_TAP));
 
     // The script: the first idle event and FORWARD (English to German).
     ASSERT_TRUE(waitFor([&] { return events().size() >= 2; })) << readFile(folder + "/stderr.txt");
@@ -530,6 +549,55 @@ INSTANTIATE_TEST_SUITE_P(Modes, WindowPlays,
                          ::testing::ValuesIn(std::vector<Mode>{{"InTheSandbox", true, 1},
                                                                {"WithoutTheSandboxScaled", false, 2}}),
                          [](const ::testing::TestParamInfo<Mode> &info) { return std::string(info.param.name); });
+
+// However the window goes, the run ends as at the end of a key script,
+// with status 0 and the closing summary: closed by the window manager's
+// message, destroyed by another program, or cut off from its display.
+struct Closing {
+    const char *name;
+    const char *how;             // "WM_DELETE_WINDOW" or an xdotool command
+    std::vector<std::string> err;  // tapemu's lines on stderr
+};
+
+void PrintTo(const Closing &c, std::ostream *o) { *o << c.name; }
+
+class WindowCloses : public LiveWindow, public ::testing::WithParamInterface<Closing> {
+protected:
+    void SetUp() override { startServer(true); }
+};
+
+TEST_P(WindowCloses, AndTheRunEndsAsAtTheEndOfAScript) {
+    const Closing &c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startTapemu({"--keys", "OK"}, INSTALLER_TAP));
+    ASSERT_NO_FATAL_FAILURE(press("Right", 3));
+    if (std::string(c.how) == "WM_DELETE_WINDOW") {
+        closeWindow();
+    } else {
+        int status = -1;
+        xdotool({c.how, window}, &status);
+        ASSERT_EQ(0, status) << "xdotool " << c.how;
+    }
+    ASSERT_TRUE(waitFor([&] { return tapemu.poll(); }, true)) << c.name << ": tapemu did not end";
+    EXPECT_EQ(0, tapemu.status) << c.name << ": " << readFile(folder + "/stderr.txt");
+    EXPECT_EQ(c.err, lines(readFile(folder + "/stderr.txt"))) << c.name;
+    std::vector<std::string> expected = {"EVENT 0 0x0 0x0 0x0", "EVENT 0 0x100 0x1001E 0x0",
+                                         "EVENT 0 0x100 0x10011 0x0", "EVENT 0 0x0 0x0 0x0",
+                                         "EVENT 0 0x0 0x0 0x0", "EVENT 0 0x0 0x0 0x0"};
+    EXPECT_EQ(expected, events()) << c.name;
+    std::vector<std::string> all = trace();
+    ASSERT_FALSE(all.empty()) << c.name;
+    EXPECT_NE(std::string::npos, all.back().find(" still running at the end")) << c.name << ": " << all.back();
+}
+
+const char *const kGone = "tapemu: the window was destroyed or lost its display; the run ends as when it is closed";
+
+INSTANTIATE_TEST_SUITE_P(Ways, WindowCloses,
+                         ::testing::ValuesIn(std::vector<Closing>{
+                             {"ClosedByTheWindowManager", "WM_DELETE_WINDOW", {}},
+                             {"DestroyedByAnotherProgram", "windowclose", {kGone}},
+                             {"CutOffFromTheDisplay", "windowkill", {kGone}},
+                         }),
+                         [](const ::testing::TestParamInfo<Closing> &info) { return std::string(info.param.name); });
 
 #endif
 
