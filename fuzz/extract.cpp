@@ -2,7 +2,8 @@
  * The extractor's walk on an arbitrary archive: the input is the
  * ".Payload" section of an installer file, at file offset 0 and with its
  * CRC-32 as ".PayloadCRC" would hold it, and deliverPayload unpacks it
- * under "/" with the log and the progress bar, on a fresh disk each time.
+ * under "/" with the log and the progress bar, on a fresh disk each time
+ * (it holds FirmwareTMS.dat and Zephyrdesk.tap already).
  *
  * The installer maps the section; AddressSanitizer does not watch mapped
  * memory, so the bytes of the mapping's last page past the section's end
@@ -22,6 +23,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utime.h>
 #include <zlib.h>
 
 #include "Zephyrdesk-Install.h"
@@ -72,6 +74,20 @@ static int sectionFile(const uint8_t *data, size_t size) {
     return fd;
 }
 
+/* Files that the disk holds before the run: the firmware list that an
+ * older archive copy must not replace (with the seeds' time, 11 February
+ * 2018) and a TAP that the archive replaces. */
+static void presetDisk(void) {
+    static const char *const files[] = {"/mnt/hd/ProgramFiles/FirmwareTMS.dat", "/mnt/hd/ProgramFiles/Zephyrdesk.tap"};
+    for (const char *file : files) {
+        int fd = open(file, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        FUZZ_CHECK(fd >= 0 && write(fd, "on the disk\n", 12) == 12, "cannot make %s", file);
+        close(fd);
+        struct utimbuf times = {1518307200, 1518307200};
+        FUZZ_CHECK(utime(file, &times) == 0, "cannot set the time of %s", file);
+    }
+}
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzStartReceiver();
     return 0;
@@ -80,6 +96,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > 0x7FFFFFFF) return 0;
     fuzzFreshDisk();
+    presetDisk();
     createLogFile();
     dword crc = (dword)crc32(0, data, (uInt)size);
     FUZZ_CHECK(payloadCRC32(data, (dword)size) == crc, "payloadCRC32 of %zu bytes is not zlib's %08X", size,

@@ -5,9 +5,10 @@
  * searched for ".Payload" and ".PayloadCRC" as the installer searches its
  * own file.
  *
- * After every run: the three names give the same answer, every text of a
- * record read is terminated inside its field, the reader is closed with
- * every copy released, and the firmware heap blocks are as before.
+ * After every run: the three names give the same answer, and the target's
+ * slot (whose file the input is) the same TAP ID; every text of a record
+ * read is terminated inside its field; the reader is closed with every
+ * copy released, and the firmware heap blocks are as before.
  */
 #include <fcntl.h>
 #include <stdint.h>
@@ -61,8 +62,10 @@ static void findPayload(void) {
     checkClosed("the search for .Payload");
 }
 
+static int slot = -1;  // the target's slot, whose file the input is
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzzStartReceiver();
+    slot = fuzzStartReceiver();
     return 0;
 }
 
@@ -94,6 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     }
     FUZZ_CHECK(HDD_TAP_GetInfo(kNames[0], NULL) == 0, "HDD_TAP_GetInfo without a record");
+    // the file is the target's own slot's
+    dword id = HDD_TAP_GetIDByIndex((unsigned)slot);
+    FUZZ_CHECK(id == (firstResult ? first.TapID : 0), "slot %d has the ID 0x%08X, its file 0x%08X", slot,
+               (unsigned)id, firstResult ? (unsigned)first.TapID : 0);
+    checkClosed("HDD_TAP_GetIDByIndex");
     findPayload();
 
     FUZZ_CHECK(emuHeapBlocksInUse() == blocks, "%u firmware heap blocks in use, %u before", emuHeapBlocksInUse(),

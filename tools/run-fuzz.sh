@@ -4,6 +4,8 @@
 # runs it made, the coverage it reached (libFuzzer's cov and ft) and the
 # crashes it found:
 #   run-fuzz.sh [TARGET...]        (default: every target)
+#   FUZZ_INPUT=FILE run-fuzz.sh TARGET   runs the target once on FILE, in
+#                                        the same sandbox, output to the terminal
 # Exit status 0 when every target ran clean.
 #
 # Every target runs inside bubblewrap: the PC's file system read-only,
@@ -47,8 +49,27 @@ options() {
     esac
 }
 
+# sandbox DIR PROGRAM ARGUMENT...: runs the program in the sandbox with
+# DIR/mnt as /mnt and DIR/corpus and DIR/artifacts writable.
+sandbox() {
+    dir=$1
+    shift
+    bwrap --ro-bind / / --bind "$dir/mnt" /mnt --dev /dev --tmpfs /dev/pts --dev-bind /dev/null /dev/pts/0 \
+        --remount-ro /dev/pts --remount-ro /dev --proc /proc --remount-ro /proc \
+        --tmpfs /tmp --remount-ro /tmp --bind "$dir/corpus" "$dir/corpus" \
+        --bind "$dir/artifacts" "$dir/artifacts" --chdir "$dir/artifacts" \
+        --unshare-all --cap-drop ALL --new-session --die-with-parent \
+        ${symbolizer:+--setenv ASAN_SYMBOLIZER_PATH "$symbolizer"} "$@"
+}
+
+if [ -n "${FUZZ_INPUT:-}" ] && [ $# -ne 1 ]; then
+    echo "run-fuzz: FUZZ_INPUT goes with one target" >&2
+    exit 2
+fi
 status=0
-printf '%-11s %10s %6s %6s %8s\n' target runs cov ft crashes
+if [ -z "${FUZZ_INPUT:-}" ]; then
+    printf '%-11s %10s %6s %6s %8s\n' target runs cov ft crashes
+fi
 for target in $targets; do
     program=$build/fuzz_$target
     seeds=$top/tests/fuzz-seeds/$target
@@ -58,18 +79,19 @@ for target in $targets; do
         status=1
         continue
     fi
+    if [ -n "${FUZZ_INPUT:-}" ]; then
+        rm -rf "$dir/mnt"
+        mkdir -p "$dir/mnt" "$dir/corpus" "$dir/artifacts"
+        cp "$FUZZ_INPUT" "$dir/artifacts/input" || exit 2  # where the sandbox sees it
+        sandbox "$dir" "$program" "$dir/artifacts/input"
+        status=$?
+        continue
+    fi
     rm -rf "$dir/mnt" "$dir/artifacts"
     mkdir -p "$dir/mnt" "$dir/corpus" "$dir/artifacts"
     # shellcheck disable=SC2046
-    bwrap --ro-bind / / --bind "$dir/mnt" /mnt --dev /dev --tmpfs /dev/pts --dev-bind /dev/null /dev/pts/0 \
-        --remount-ro /dev/pts --remount-ro /dev --proc /proc --remount-ro /proc \
-        --tmpfs /tmp --remount-ro /tmp --bind "$dir/corpus" "$dir/corpus" \
-        --bind "$dir/artifacts" "$dir/artifacts" --chdir "$dir/artifacts" \
-        --unshare-all --cap-drop ALL --new-session --die-with-parent \
-        ${symbolizer:+--setenv ASAN_SYMBOLIZER_PATH "$symbolizer"} \
-        "$program" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
-        $(options "$target") -artifact_prefix="$dir/artifacts/" "$dir/corpus" "$seeds" \
-        > "$dir/log.txt" 2>&1
+    sandbox "$dir" "$program" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
+        $(options "$target") -artifact_prefix="$dir/artifacts/" "$dir/corpus" "$seeds" > "$dir/log.txt" 2>&1
     result=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log.txt" | tail -n 1)
     coverage=$(grep -E '^#[0-9]+.* cov: [0-9]+ ft: [0-9]+' "$dir/log.txt" | tail -n 1)

@@ -76,6 +76,8 @@ void fuzzFreshDisk(void) {
 int fuzzStartReceiver(void) {
     fuzzRequireSandbox();
     fuzzFreshDisk();
+    // paths relative to the process's own working directory meet the scratch folder
+    if (chdir("/mnt") != 0) fail("cannot change into /mnt");
     // The receiver opens its trace and console capture once, at the start;
     // millions of runs would fill any file.
     if (symlink("/dev/null", "/mnt/out/trace.txt") != 0 || symlink("/dev/null", "/mnt/out/console.bin") != 0)

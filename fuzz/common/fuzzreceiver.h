@@ -24,7 +24,8 @@ void fuzzRequireSandbox(void);
  * /ProgramFiles/Settings/Logs, and /mnt/out for the receiver's outputs. */
 void fuzzFreshDisk(void);
 
-/* Checks the sandbox, makes the disk and starts a receiver on /mnt/hd (a
+/* Checks the sandbox, makes the disk, changes the process's working
+ * directory to /mnt and starts a receiver on /mnt/hd (a
  * fixed clock, no console, trace and console capture to /dev/null) with
  * another TAP in slot 0 and the target attached as the TAP
  * "/ProgramFiles/Fuzz.tap" after it, in /ProgramFiles.  Returns the
