@@ -12,14 +12,17 @@
  * the section is a sealed memory file: no archive entry can change it
  * under the mapping.
  *
- * After every run: the firmware heap blocks, the directory stack and the
- * TAP's working directory are as before, and payloadCRC32 agrees with
- * zlib's crc32.
+ * Each input is unpacked as it is and, when that changes it, once more
+ * with the checksums of its header blocks made right (fuzztar.h).  After
+ * every run: the firmware heap blocks, the directory stack and the TAP's
+ * working directory are as before, and payloadCRC32 agrees with zlib's
+ * crc32.
  */
 #include <errno.h>
 #include <fcntl.h>
 #include <sanitizer/asan_interface.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -29,6 +32,7 @@
 #include "Zephyrdesk-Install.h"
 #include "emulator/tapemu.h"
 #include "fuzzreceiver.h"
+#include "fuzztar.h"
 #include "velalib.h"
 
 /* ---- The installer's mmap and munmap, wrapped at link time ------------ */
@@ -93,18 +97,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 0x7FFFFFFF) return 0;
+/* One installation from the section's bytes on a fresh disk, and the
+ * checks after it. */
+static void extract(const uint8_t *data, size_t size) {
     fuzzFreshDisk();
     presetDisk();
     createLogFile();
     dword crc = (dword)crc32(0, data, (uInt)size);
-    FUZZ_CHECK(payloadCRC32(data, (dword)size) == crc, "payloadCRC32 of %zu bytes is not zlib's %08X", size,
-               (unsigned)crc);
-    if (size > 1)
-        FUZZ_CHECK(payloadCRC32(data + 1, (dword)size - 1) == (dword)crc32(0, data + 1, (uInt)size - 1),
-                   "payloadCRC32 from an odd address");
-
     int fd = sectionFile(data, size);
     FUZZ_CHECK(fd >= 0, "no memory file for the section: %s", strerror(errno));
     char path[64];
@@ -126,5 +125,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     gMyTAPFileName = NULL;
     close(fd);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > 0x7FFFFFFF) return 0;
+    dword crc = (dword)crc32(0, data, (uInt)size);
+    FUZZ_CHECK(payloadCRC32(data, (dword)size) == crc, "payloadCRC32 of %zu bytes is not zlib's %08X", size,
+               (unsigned)crc);
+    if (size > 1)
+        FUZZ_CHECK(payloadCRC32(data + 1, (dword)size - 1) == (dword)crc32(0, data + 1, (uInt)size - 1),
+                   "payloadCRC32 from an odd address");
+    extract(data, size);
+    uint8_t *repaired = (uint8_t *)malloc(size ? size : 1);
+    memcpy(repaired, data, size);
+    if (fuzzRepairChecksums(repaired, size)) extract(repaired, size);
+    free(repaired);
     return 0;
 }
