@@ -9,9 +9,10 @@
 # Exit status 0 when every target ran clean.
 #
 # Every target runs inside bubblewrap: the PC's file system read-only,
-# /mnt a scratch folder of its own (build/fuzz/run/TARGET/mnt, emptied
-# first), /dev, /proc and /tmp private and read-only, no network, no
-# capabilities.  The receiver's console /dev/pts/0 is /dev/null there.  Writable besides /mnt are only the target's corpus and
+# /mnt a scratch file system of its own in memory (for one input, the
+# folder build/fuzz/run/TARGET/mnt, to be looked at afterwards), /dev,
+# /proc and /tmp private and read-only, no network, no capabilities.  The
+# receiver's console /dev/pts/0 is /dev/null there.  Writable besides /mnt are only the target's corpus and
 # artifact folders.  The extractor writes every archive name under "/":
 # in the sandbox that lands in the scratch folder or fails with EROFS.
 # The targets refuse to run outside such a sandbox.
@@ -50,11 +51,18 @@ options() {
 }
 
 # sandbox DIR PROGRAM ARGUMENT...: runs the program in the sandbox with
-# DIR/mnt as /mnt and DIR/corpus and DIR/artifacts writable.
+# DIR/corpus and DIR/artifacts writable and, as /mnt, a file system in
+# memory of its own (256 MB), or the folder DIR/mnt when $scratch is
+# "folder".
 sandbox() {
     dir=$1
     shift
-    bwrap --ro-bind / / --bind "$dir/mnt" /mnt --dev /dev --tmpfs /dev/pts --dev-bind /dev/null /dev/pts/0 \
+    if [ "$scratch" = folder ]; then
+        set -- --bind "$dir/mnt" /mnt "$@"
+    else
+        set -- --size 268435456 --tmpfs /mnt "$@"
+    fi
+    bwrap --ro-bind / / --dev /dev --tmpfs /dev/pts --dev-bind /dev/null /dev/pts/0 \
         --remount-ro /dev/pts --remount-ro /dev --proc /proc --remount-ro /proc \
         --tmpfs /tmp --remount-ro /tmp --bind "$dir/corpus" "$dir/corpus" \
         --bind "$dir/artifacts" "$dir/artifacts" --chdir "$dir/artifacts" \
@@ -67,6 +75,7 @@ if [ -n "${FUZZ_INPUT:-}" ] && [ $# -ne 1 ]; then
     exit 2
 fi
 status=0
+scratch=memory
 if [ -z "${FUZZ_INPUT:-}" ]; then
     printf '%-11s %10s %6s %6s %8s\n' target runs cov ft crashes
 fi
@@ -83,12 +92,14 @@ for target in $targets; do
         rm -rf "$dir/mnt"
         mkdir -p "$dir/mnt" "$dir/corpus" "$dir/artifacts"
         cp "$FUZZ_INPUT" "$dir/artifacts/input" || exit 2  # where the sandbox sees it
+        scratch=folder
         sandbox "$dir" "$program" "$dir/artifacts/input"
         status=$?
         continue
     fi
     rm -rf "$dir/mnt" "$dir/artifacts"
-    mkdir -p "$dir/mnt" "$dir/corpus" "$dir/artifacts"
+    mkdir -p "$dir/corpus" "$dir/artifacts"
+    scratch=memory
     # shellcheck disable=SC2046
     sandbox "$dir" "$program" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
         $(options "$target") -artifact_prefix="$dir/artifacts/" "$dir/corpus" "$seeds" > "$dir/log.txt" 2>&1

@@ -26,7 +26,7 @@ void fuzzFreshDisk(void);
 
 /* Checks the sandbox, makes the disk, changes the process's working
  * directory to /mnt and starts a receiver on /mnt/hd (a
- * fixed clock, no console, trace and console capture to /dev/null) with
+ * fixed clock, no trace and no console capture of its own) with
  * another TAP in slot 0 and the target attached as the TAP
  * "/ProgramFiles/Fuzz.tap" after it, in /ProgramFiles.  Returns the
  * target's slot; ends the process when the receiver does not start. */
