@@ -1,11 +1,14 @@
-# The two jobs of the README: `make run` and `make test`.  Everything goes
-# through the CMake presets `host` (the PC) and `mipsel` (the receiver).
+# The jobs of the README: `make run`, `make test` and `make bench`.
+# Everything goes through the CMake presets `host` (the PC) and `mipsel`
+# (the receiver).
 
 JOBS ?= 2
 # What `make run` needs of each build: the installer TAP and the stand-in.
 RUN_TARGETS := Zephyrdesk-Install tapemu
+# Timed runs of each contestant in `make bench`.
+BENCH_RUNS ?= 5
 
-.PHONY: all deps configure build test run clean
+.PHONY: all deps configure build test run bench clean
 
 all: build
 
@@ -28,6 +31,12 @@ run: configure
 	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
 	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
 	@sh tools/run-installer.sh
+
+bench: configure
+	@sh tools/install-deps.sh bench
+	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) tappack -- --no-print-directory
+	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
+	python3 tools/bench.py --runs $(BENCH_RUNS)
 
 clean:
 	rm -rf build

@@ -1,18 +1,43 @@
 // The stand-in's OSD regions: framebuffers, fills, outlines, text and the
 // composed screen.
+//
+// A drawing call is kept in its region's list of pending operations and
+// rasterised only when someone looks at the pixels (osdPixel, the composed
+// screen of a picture or a window): a TAP that repaints its page hundreds
+// of times costs no pixels until a frame is wanted.  A fill that covers
+// the whole region makes every operation before it moot, so a page that
+// starts with a full-screen fill keeps the list as short as the page.
 #include "osd.h"
 
 #include <stdlib.h>
+
+#include <string>
+#include <vector>
 
 #include "picture.h"
 
 namespace {
 
+// One drawing call, as osdFillBox or osdPutS took it (an outline is four
+// fills).
+struct Operation {
+    bool text;
+    long long x, y, w, h;    // fill: the box; text: x, y, right-hand limit in w
+    uint32_t colour, back;   // fill colour / text colour, text background
+    int fontSize, align;
+    std::string string;
+};
+
 struct Region {
     int x, y;                // position on the screen
     PictureBuffer buffer;    // pixels == nullptr: the handle is free
     unsigned long order;     // creation sequence, for composing the screen
+    std::vector<Operation> pending;  // not yet in the pixels, in call order
 };
+
+// A list this long is rasterised at once, whatever comes: a TAP that never
+// covers its whole region keeps memory bounded.
+const size_t kMaxPending = 4096;
 
 // Regions by handle; index 0 is never used.
 Region gRegions[OSD_MAX_REGIONS + 1];
@@ -40,14 +65,42 @@ bool clipSpan(long long start, long long length, int limit, int *from, int *to) 
     return true;
 }
 
+void paintFill(Region *r, const Operation &op) {
+    int x0, x1, y0, y1;
+    if (!clipSpan(op.x, op.w, r->buffer.width, &x0, &x1) || !clipSpan(op.y, op.h, r->buffer.height, &y0, &y1))
+        return;
+    for (int row = y0; row < y1; row++) {
+        uint32_t *p = r->buffer.pixels + (size_t)row * r->buffer.width;
+        for (int col = x0; col < x1; col++) p[col] = op.colour;
+    }
+}
+
+// Puts the pending operations into the pixels, in order.
+void rasterise(Region *r) {
+    for (const Operation &op : r->pending) {
+        if (op.text)
+            pictureText(&r->buffer, (int)op.x, (int)op.y, (int)op.w, op.string.c_str(), op.colour, op.back,
+                        op.fontSize, op.align);
+        else
+            paintFill(r, op);
+    }
+    r->pending.clear();
+}
+
+void keep(Region *r, Operation &&op) {
+    if (r->pending.size() >= kMaxPending) rasterise(r);
+    r->pending.push_back(std::move(op));
+}
+
 void fill(Region *r, long long x, long long y, long long w, long long h, uint32_t colour) {
     int x0, x1, y0, y1;
     if (!clipSpan(x, w, r->buffer.width, &x0, &x1) || !clipSpan(y, h, r->buffer.height, &y0, &y1))
         return;
-    for (int row = y0; row < y1; row++) {
-        uint32_t *p = r->buffer.pixels + (size_t)row * r->buffer.width;
-        for (int col = x0; col < x1; col++) p[col] = colour;
-    }
+    // every pixel is set: nothing drawn before shows any more
+    if (x0 == 0 && y0 == 0 && x1 == r->buffer.width && y1 == r->buffer.height) r->pending.clear();
+    Operation op{};
+    op.x = x0, op.y = y0, op.w = x1 - x0, op.h = y1 - y0, op.colour = colour;
+    keep(r, std::move(op));
 }
 
 }  // namespace
@@ -103,13 +156,19 @@ int osdPutS(int region, int x, int y, int rightLimit, const char *text, uint32_t
     (void)fontType, (void)dot;
     Region *r = findRegion(region);
     if (!r || !text) return -1;
-    pictureText(&r->buffer, x, y, rightLimit, text, textColour, backColour, fontSize, align);
+    Operation op{};
+    op.text = true;
+    op.x = x, op.y = y, op.w = rightLimit, op.colour = textColour, op.back = backColour;
+    op.fontSize = fontSize, op.align = align;
+    op.string = text;
+    keep(r, std::move(op));
     return 0;
 }
 
 uint32_t osdPixel(int region, int x, int y) {
     Region *r = findRegion(region);
     if (!r || x < 0 || y < 0 || x >= r->buffer.width || y >= r->buffer.height) return 0;
+    rasterise(r);
     return r->buffer.pixels[(size_t)y * r->buffer.width + x];
 }
 
@@ -127,6 +186,7 @@ void osdCompose(uint32_t *screen) {
         }
         if (!next) break;
         done = next->order;
+        rasterise(next);
         int x0, x1, y0, y1;
         if (!clipSpan(next->x, next->buffer.width, OSD_SCREEN_WIDTH, &x0, &x1) ||
             !clipSpan(next->y, next->buffer.height, OSD_SCREEN_HEIGHT, &y0, &y1))

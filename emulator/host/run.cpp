@@ -27,6 +27,7 @@
 
 static const int EXIT_RUN = 1;
 static const int POLL_MILLISECONDS = 100;
+static const int CONSOLE_GATHER_MICROSECONDS = 2000;
 
 static void complain(const std::string &line) {
     std::string text = "tapemu: " + line + "\n";
@@ -213,6 +214,7 @@ static void relayUntilTheEnd(Session &s) {
         if (p[1].revents && !relay(s.stdoutPipe, 1, nullptr)) closeFd(s.stdoutPipe);
         if (p[2].revents && !relay(s.stderrPipe, 2, s.hello ? nullptr : &s.early)) closeFd(s.stderrPipe);
         if (p[3].revents) relay(s.console, s.consoleCopy, nullptr);
+        bool consoleOnly = p[3].revents && !p[0].revents && !p[1].revents && !p[2].revents && !p[4].revents;
         if (p[4].revents) {
             ssize_t n = write(s.commands, s.pendingCommands.data(), s.pendingCommands.size());
             if (n > 0) s.pendingCommands.erase(0, (size_t)n);
@@ -222,6 +224,9 @@ static void relayUntilTheEnd(Session &s) {
             }
         }
         drainIdle(s);
+        // a TAP writes its console in pieces of a few bytes: let them gather
+        // rather than waking for each (the FIFO holds a megabyte)
+        if (consoleOnly) usleep(CONSOLE_GATHER_MICROSECONDS);
     }
 }
 
@@ -239,6 +244,7 @@ static bool makeConsole(Session &s, int *bind) {
     std::string fifo = folder + "/console";
     bool ok = mkfifo(fifo.c_str(), 0600) == 0;
     s.console = ok ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (s.console >= 0) fcntl(s.console, F_SETPIPE_SZ, 1 << 20);  // not everywhere allowed
     *bind = ok ? open(fifo.c_str(), O_PATH | O_CLOEXEC) : -1;
     return s.console >= 0 && *bind >= 0;
 }

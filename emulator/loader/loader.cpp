@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,25 +46,44 @@ void loaderUnloadAll(void) {
  * loaded code, and each load has globals of its own.  The copy's path, or
  * "" with a reason. */
 static std::string privateCopy(const std::string &host, std::string &reason) {
-    std::vector<unsigned char> bytes;
     reason = "cannot read the file";
-    if (!loaderReadWhole(host, bytes)) return "";
+    int from = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0) return "";
     reason = "cannot copy it into the receiver's private folder";
-    if (emu.tapCopies.empty()) return "";
+    if (emu.tapCopies.empty()) {
+        close(from);
+        return "";
+    }
     std::string name = host.substr(host.rfind('/') + 1);
     std::string copy = emu.tapCopies + "/" + std::to_string(copies.size() + 1) + "-" + name;
     // the copies folder lies outside the disk: the platform's own calls write it
     REAL(open);
     REAL(unlink);
     int fd = real_open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
-    if (fd < 0) return "";
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += (size_t)n;
+    if (fd < 0) {
+        close(from);
+        return "";
     }
-    if (close(fd) != 0 || done != bytes.size()) {
+    // the kernel copies (a TAP with its payload has megabytes); read and
+    // write where it cannot
+    bool ok = true;
+    ssize_t n;
+    while ((n = sendfile(fd, from, nullptr, 1 << 30)) > 0) {
+    }
+    if (n < 0) {
+        ok = lseek(from, 0, SEEK_SET) == 0 && ftruncate(fd, 0) == 0;
+        static unsigned char buffer[1 << 16];
+        while (ok && (n = read(from, buffer, sizeof buffer)) > 0) {
+            ssize_t done = 0, w = 0;
+            while (ok && done < n) {
+                ok = (w = write(fd, buffer + done, (size_t)(n - done))) > 0;
+                done += w;
+            }
+        }
+        ok = ok && n == 0;
+    }
+    close(from);
+    if (close(fd) != 0 || !ok) {
         real_unlink(copy.c_str());
         return "";
     }
