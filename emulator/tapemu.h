@@ -42,6 +42,9 @@ typedef struct {
     int cwdSlash;      /* the working-directory record ends with "/":
                           "/mnt/hd/", "/mnt/hd/ProgramFiles/"; 0: "/mnt/hd",
                           "/mnt/hd/ProgramFiles" */
+    int noOutputs;     /* non-zero: neither trace.txt nor console.bin is
+                          written (runs of millions of inputs would fill
+                          any file); the console then opens nowhere */
 } EmuOptions;
 
 /* What TAP_GetVersion answers: above 0xFFFF, so that a TAP keeps only the
@@ -57,8 +60,7 @@ void emuDefaultOptions(EmuOptions *options);
 
 /* Starts a fresh receiver: empties the task table, opens trace.txt and
  * console.bin in the output folder (a link in their place is replaced,
- * never followed), makes the private folder for the loaded TAPs' copies
- * (under TMPDIR or /tmp), maps /mnt/hd to the disk folder and turns on
+ * never followed), maps /mnt/hd to the disk folder and turns on
  * confinement.  The strings in options are copied.  Returns 1, or 0 with a
  * one-line reason in err. */
 int emuStart(const EmuOptions *options, char *err, size_t errSize);
