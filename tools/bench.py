@@ -255,7 +255,9 @@ def main():
     taps = {}
     for name, build in (("pc", HOST), ("mipsel", MIPSEL)):
         taps[name] = os.path.join(WORK, "%s-%s" % (name, TAP_NAME))
-        run([os.path.join(HOST, "tappack"), "pack", os.path.join(build, TAP_NAME), archive, taps[name]],
+        # the shipped file's code (stripped of debug information), with the bench's payload
+        stripped = os.path.join(build, "installer", TAP_NAME.replace(".tap", "-stripped.tap"))
+        run([os.path.join(HOST, "tappack"), "pack", stripped, archive, taps[name]],
             stdout=subprocess.DEVNULL)
     taps["pictures"] = taps["pc"]
     place = Place()

@@ -34,6 +34,7 @@ uint32_t pictureBlend(uint32_t d, uint32_t c, unsigned coverage) {
 #include <string.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -211,35 +212,39 @@ size_t startChunk(std::vector<unsigned char> &out, const char *type) {
     return start;
 }
 
-// An opaque RGB PNG of the buffer.  Each row is filtered "up" when it
-// repeats the row above (all zeros then) and "sub" otherwise (a run of
-// one colour becomes zeros); zlib's run-length strategy at level 1 then
-// packs a screen of flat panels in about a millisecond.
-bool encodePng(const PictureBuffer *buffer, std::vector<unsigned char> &out) {
-    const int w = buffer->width, h = buffer->height;
-    if (w <= 0 || h <= 0) return false;
-    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    out.assign(signature, signature + 8);
-    size_t chunk = startChunk(out, "IHDR");
-    putBig32(out, (uint32_t)w);
-    putBig32(out, (uint32_t)h);
-    const unsigned char header[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, filters, no interlace
-    out.insert(out.end(), header, header + 5);
-    endChunk(out, chunk);
+// The picture's rows go in bands of kBandRows, each band deflated on its
+// own (a raw deflate stream ended by a sync flush, so that the bands'
+// bytes follow one another as one stream): a repaint that changes a few
+// bands (the progress bar, a line of text) deflates those alone and takes
+// the others' bytes from the picture before.  Each row is filtered "up"
+// when it repeats the row above within its band (all zeros then) and
+// "sub" otherwise (a run of one colour becomes zeros); zlib's run-length
+// strategy at level 1 packs flat panels well.
+const int kBandRows = 16;
 
-    z_stream z{};
-    if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return false;
-    std::vector<unsigned char> row((size_t)w * 3 + 1);
-    chunk = startChunk(out, "IDAT");
-    bool ok = true;
-    for (int y = 0; y < h && ok; y++) {
-        const uint32_t *src = buffer->pixels + (size_t)y * w;
-        unsigned char *dst = row.data() + 1;
+struct Band {
+    std::vector<unsigned char> deflated;  // raw deflate, ending on a byte after a sync flush
+    uLong adler;                          // adler32 of the band's filtered rows
+    uLong length;                         // their length
+};
+
+// The bands of the last picture written and its pixels.
+std::vector<Band> gBands;
+std::vector<uint32_t> gLastPixels;
+int gLastWidth, gLastHeight;
+
+bool deflateBand(const uint32_t *pixels, int w, int rows, Band &band) {
+    static std::vector<unsigned char> filtered;
+    size_t stride = (size_t)w * 3 + 1;
+    filtered.resize(stride * rows);
+    for (int y = 0; y < rows; y++) {
+        const uint32_t *src = pixels + (size_t)y * w;
+        unsigned char *line = filtered.data() + stride * y, *dst = line + 1;
         if (y > 0 && memcmp(src, src - w, (size_t)w * 4) == 0) {
-            row[0] = 2;  // up: the same as the row above
+            line[0] = 2;  // up: the same as the row above
             memset(dst, 0, (size_t)w * 3);
         } else {
-            row[0] = 1;  // sub: the difference to the pixel on the left
+            line[0] = 1;  // sub: the difference to the pixel on the left
             uint32_t left = 0;
             for (int x = 0; x < w; x++) {
                 uint32_t c = src[x];
@@ -249,59 +254,97 @@ bool encodePng(const PictureBuffer *buffer, std::vector<unsigned char> &out) {
                 left = c;
             }
         }
-        z.next_in = row.data();
-        z.avail_in = (uInt)row.size();
-        int flush = y == h - 1 ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            size_t at = out.size();
-            size_t room = deflateBound(&z, z.avail_in) + 64;
-            out.resize(at + room);
-            z.next_out = out.data() + at;
-            z.avail_out = (uInt)room;
-            int r = deflate(&z, flush);
-            out.resize(at + (room - z.avail_out));
-            if (r == Z_STREAM_ERROR) ok = false;
-            if (r == Z_STREAM_END) break;
-        } while (ok && (z.avail_in > 0 || (flush == Z_FINISH)));
     }
-    deflateEnd(&z);
-    if (!ok) return false;
+    static z_stream z;
+    static bool ready = false;
+    if (!ready) {
+        if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK) return false;
+        ready = true;
+    } else if (deflateReset(&z) != Z_OK) {
+        return false;
+    }
+    band.length = (uLong)filtered.size();
+    band.adler = adler32(adler32(0, nullptr, 0), filtered.data(), (uInt)filtered.size());
+    band.deflated.resize(deflateBound(&z, (uLong)filtered.size()) + 64);
+    z.next_in = filtered.data();
+    z.avail_in = (uInt)filtered.size();
+    z.next_out = band.deflated.data();
+    z.avail_out = (uInt)band.deflated.size();
+    int r = deflate(&z, Z_SYNC_FLUSH);
+    if (r != Z_OK || z.avail_in != 0 || z.avail_out == 0) return false;
+    band.deflated.resize(band.deflated.size() - z.avail_out);
+    return true;
+}
+
+// An opaque RGB PNG of the buffer, from the bands of the last picture
+// where their pixels are the same.
+bool encodePng(const PictureBuffer *buffer, std::vector<unsigned char> &out) {
+    const int w = buffer->width, h = buffer->height;
+    if (w <= 0 || h <= 0) return false;
+    size_t count = (size_t)w * h;
+    int bands = (h + kBandRows - 1) / kBandRows;
+    bool again = w == gLastWidth && h == gLastHeight && (int)gBands.size() == bands;
+    if (!again) {
+        gBands.assign((size_t)bands, Band{});
+        gLastPixels.assign(count, 0);
+    }
+    for (int b = 0; b < bands; b++) {
+        int first = b * kBandRows, rows = std::min(kBandRows, h - first);
+        size_t at = (size_t)first * w, n = (size_t)rows * w;
+        if (again && !gBands[b].deflated.empty() &&
+            memcmp(gLastPixels.data() + at, buffer->pixels + at, n * 4) == 0)
+            continue;
+        if (!deflateBand(buffer->pixels + at, w, rows, gBands[b])) {
+            gBands.clear();
+            gLastWidth = gLastHeight = 0;
+            return false;
+        }
+        memcpy(gLastPixels.data() + at, buffer->pixels + at, n * 4);
+    }
+    gLastWidth = w, gLastHeight = h;
+
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    out.assign(signature, signature + 8);
+    size_t chunk = startChunk(out, "IHDR");
+    putBig32(out, (uint32_t)w);
+    putBig32(out, (uint32_t)h);
+    const unsigned char header[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, filters, no interlace
+    out.insert(out.end(), header, header + 5);
+    endChunk(out, chunk);
+
+    chunk = startChunk(out, "IDAT");
+    const unsigned char zlibHeader[2] = {0x78, 0x01};  // deflate, 32K window, fastest
+    out.insert(out.end(), zlibHeader, zlibHeader + 2);
+    uLong adler = adler32(0, nullptr, 0);
+    for (const Band &band : gBands) {
+        out.insert(out.end(), band.deflated.begin(), band.deflated.end());
+        adler = adler32_combine(adler, band.adler, (z_off_t)band.length);
+    }
+    // the last block: empty, stored, final
+    const unsigned char last[5] = {0x01, 0x00, 0x00, 0xFF, 0xFF};
+    out.insert(out.end(), last, last + 5);
+    putBig32(out, (uint32_t)adler);
     endChunk(out, chunk);
     endChunk(out, startChunk(out, "IEND"));
     return true;
 }
 
-// The last picture encoded, and its pixels: a repaint that changed
-// nothing (the progress bar moves a pixel for every 50-odd of them) is
-// written without encoding it again.
-std::vector<uint32_t> gLastPixels;
-std::vector<unsigned char> gLastPng;
-int gLastWidth, gLastHeight;
-
 }  // namespace
 
 int pictureWritePngFd(int fd, const PictureBuffer *buffer) {
-    size_t count = (size_t)buffer->width * buffer->height;
-    bool same = buffer->width == gLastWidth && buffer->height == gLastHeight && !gLastPng.empty() &&
-                memcmp(gLastPixels.data(), buffer->pixels, count * 4) == 0;
-    if (!same) {
-        gLastPng.clear();
-        if (!encodePng(buffer, gLastPng)) {
-            gLastPng.clear();
-            close(fd);
-            return 0;
-        }
-        gLastPixels.assign(buffer->pixels, buffer->pixels + count);
-        gLastWidth = buffer->width, gLastHeight = buffer->height;
+    static std::vector<unsigned char> png;
+    if (!encodePng(buffer, png)) {
+        close(fd);
+        return 0;
     }
     size_t done = 0;
-    while (done < gLastPng.size()) {
-        ssize_t n = write(fd, gLastPng.data() + done, gLastPng.size() - done);
+    while (done < png.size()) {
+        ssize_t n = write(fd, png.data() + done, png.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += (size_t)n;
     }
-    return close(fd) == 0 && done == gLastPng.size();
+    return close(fd) == 0 && done == png.size();
 }
 
 #else

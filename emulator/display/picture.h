@@ -21,9 +21,9 @@ typedef struct {
 int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char *text,
                 uint32_t textColour, uint32_t backColour, int fontSize, int align);
 
-/* Writes an opaque RGB PNG of the buffer to path: 1 written, 0 not.  A
- * buffer with the same pixels as the last one written gets the same
- * bytes without being encoded again. */
+/* Writes an opaque RGB PNG of the buffer to path: 1 written, 0 not.  The
+ * parts of the picture whose pixels are those of the last picture
+ * written are not compressed again. */
 int pictureWritePng(const char *path, const PictureBuffer *buffer);
 
 /* The same into a file open for writing; closes fd in any case. */

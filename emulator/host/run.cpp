@@ -118,16 +118,21 @@ static void drainTo(Session &s, uint32_t to) {
 static void takeFrame(Session &s, const unsigned char *payload, uint32_t length) {
     uint32_t size[2];
     memcpy(size, payload, sizeof size);
+    // the size alone: the screen of the frame before, once more
+    bool again = length == sizeof size && s.frames > 0;
     if (size[0] != OSD_SCREEN_WIDTH || size[1] != OSD_SCREEN_HEIGHT ||
-        length != sizeof size + size[0] * size[1] * 4) {
+        (!again && length != sizeof size + size[0] * size[1] * 4)) {
         s.recordsDamaged = true;
         return;
     }
     s.frames++;
     if ((!s.pictures || s.outFolder < 0) && !s.window) return;
-    s.screen.resize((size_t)size[0] * size[1]);
-    memcpy(s.screen.data(), payload + sizeof size, s.screen.size() * 4);
-    s.screenShown = false;
+    if (again && s.screen.size() != (size_t)size[0] * size[1]) s.screen.assign((size_t)size[0] * size[1], 0);
+    if (!again) {
+        s.screen.resize((size_t)size[0] * size[1]);
+        memcpy(s.screen.data(), payload + sizeof size, s.screen.size() * 4);
+        s.screenShown = false;
+    }
     if (!s.pictures || s.outFolder < 0) return;
     char name[32];
     snprintf(name, sizeof name, "screen-%04d.png", s.frames);
