@@ -14,7 +14,12 @@ run (a loop-mounted ext4 image as root, else a folder of the build):
   pictures   the same with a PNG per repaint
   mipsel     the same under qemu-mipsel with the receiver build
 
-The runs go round the five in turn, after one untimed round, with the
+and, in the same rounds, what the stand-in costs around any installation:
+tapemu started and ended without installing (the EXIT key on the first
+screen) on each build, bwrap with the sandbox's namespaces running true,
+and one start of the receiver build's tapemu under qemu-mipsel.
+
+The runs go round them all in turn, after one untimed round, with the
 page cache written back (sync) before each.  It prints the median, the
 spread (fastest and slowest) and the ratio of each median to GNU tar's;
 then what the checksum of the payload costs on each build (task-clock of
@@ -38,6 +43,10 @@ KEYS = "OK FORWARD FORWARD OK OK"  # language, target screen, /ProgramFiles, ins
 CLOCK = "2018-02-11 12:00:00"
 TAP_NAME = "Zephyrdesk-Install.tap"
 QEMU = ["qemu-mipsel", "-L", os.environ.get("QEMU_LD_PREFIX", "/usr/mipsel-linux-gnu")]
+# The namespaces and file systems of tapemu's sandbox, for a bwrap that runs nothing.
+BWRAP = ["--unshare-user", "--unshare-ipc", "--unshare-pid", "--unshare-net", "--unshare-uts", "--unshare-cgroup",
+         "--disable-userns", "--cap-drop", "ALL", "--new-session", "--die-with-parent", "--ro-bind", "/", "/", "--dev",
+         "/dev", "--proc", "/proc", "--tmpfs", "/tmp", "--tmpfs", "/run", "--tmpfs", "/mnt", "--tmpfs", "/dev/pts"]
 
 
 def say(text):
@@ -112,6 +121,10 @@ class Bench:
         installer's TAP file is put onto its disk first, as a user copies
         it onto the receiver (a hard link: the same bytes, no copy)."""
         folder = self.fresh(name)
+        if name == "bwrap":
+            return ["bwrap"] + BWRAP + ["true"]
+        if name == "qemu":
+            return QEMU + [os.path.join(MIPSEL, "tapemu"), "--help"]
         if name == "tar":
             return ["tar", "-xf", self.archive, "-C", folder]
         if name == "bsdtar":
@@ -119,8 +132,9 @@ class Bench:
         disk, out = os.path.join(folder, "disk"), os.path.join(folder, "out")
         os.makedirs(os.path.join(disk, "ProgramFiles"))
         os.link(tap or self.taps[name], os.path.join(disk, "ProgramFiles", TAP_NAME))
-        options = ["--disk", disk, "--out", out, "--keys", KEYS, "--time", CLOCK]
-        if name == "pc":
+        keys = "EXIT" if name.startswith("start-") else KEYS  # EXIT: the language screen, then the end
+        options = ["--disk", disk, "--out", out, "--keys", keys, "--time", CLOCK]
+        if name in ("pc", "start-pc"):
             return [os.path.join(HOST, "tapemu"), "--no-pictures"] + options + ["/ProgramFiles/" + TAP_NAME]
         if name == "pictures":
             return [os.path.join(HOST, "tapemu")] + options + ["/ProgramFiles/" + TAP_NAME]
@@ -153,7 +167,11 @@ def seconds(value):
 def table(names, times):
     tar = statistics.median(times["tar"])
     what = {"tar": "GNU tar -xf", "bsdtar": "bsdtar -xf", "pc": "installer, PC build, no pictures",
-            "pictures": "installer, PC build, with pictures", "mipsel": "installer, receiver build, qemu-mipsel"}
+            "pictures": "installer, PC build, with pictures", "mipsel": "installer, receiver build, qemu-mipsel",
+            "start-pc": "tapemu start and end, no installation (EXIT), PC build",
+            "bwrap": "of that: bwrap with tapemu's sandbox, running true",
+            "start-mipsel": "tapemu start and end, no installation (EXIT), receiver build, qemu-mipsel",
+            "qemu": "of that: one start of the receiver build's tapemu --help under qemu-mipsel (it starts two)"}
     rows = ["| run | median s | fastest s | slowest s | median / GNU tar |", "|---|---:|---:|---:|---:|"]
     for n in names:
         t = times[n]
@@ -259,22 +277,26 @@ def main():
         stripped = os.path.join(build, "installer", TAP_NAME.replace(".tap", "-stripped.tap"))
         run([os.path.join(HOST, "tappack"), "pack", stripped, archive, taps[name]],
             stdout=subprocess.DEVNULL)
-    taps["pictures"] = taps["pc"]
+    taps["pictures"] = taps["start-pc"] = taps["pc"]
+    taps["start-mipsel"] = taps["mipsel"]
     place = Place()
     try:
         inside = os.path.join(place.root, "payload.tar")
         shutil.copyfile(archive, inside)
         for name in list(taps):
-            shutil.copyfile(taps[name], os.path.join(place.root, os.path.basename(taps[name])))
-            taps[name] = os.path.join(place.root, os.path.basename(taps[name]))
+            inside_tap = os.path.join(place.root, os.path.basename(taps[name]))
+            if not os.path.exists(inside_tap):
+                shutil.copyfile(taps[name], inside_tap)
+            taps[name] = inside_tap
         bench = Bench(place, inside, taps)
         names = ["tar", "bsdtar", "pc", "pictures", "mipsel"]
-        times = {n: [] for n in names}
+        limits = ["start-pc", "bwrap", "start-mipsel", "qemu"]
+        times = {n: [] for n in names + limits}
         say("bench: %d runs of each on %s (load average %s)" % (runs, place.what, os.getloadavg()[0]))
-        for n in names:
+        for n in names + limits:
             bench.time(n)  # untimed: page cache and programs warm
         for i in range(runs):
-            for n in names:
+            for n in names + limits:
                 times[n].append(bench.time(n))
         load = os.getloadavg()[0]
 
@@ -303,6 +325,10 @@ def main():
     say("")
     say(table(names, times))
     say("")
+    say("What the stand-in costs around any installation (the same rounds):")
+    say("")
+    say(table(limits, times))
+    say("")
     say("One picture costs %.1f ms (with pictures minus without, over %d pictures)." %
         (1000 * pictures / frames, frames))
     say("")
@@ -318,6 +344,9 @@ def main():
     pc, tar, mips = (statistics.median(times[n]) for n in ("pc", "tar", "mipsel"))
     say("Goals: PC no pictures %.2f x GNU tar (at most 1.3); receiver build %.2f x GNU tar (at most 5)." %
         (pc / tar, mips / tar))
+    base_pc, base_mips = statistics.median(times["start-pc"]), statistics.median(times["start-mipsel"])
+    say("Without the stand-in's start and end (the EXIT runs): PC %.2f x GNU tar, receiver build %.2f x." %
+        ((pc - base_pc) / tar, (mips - base_mips) / tar))
     if load > 0.5:
         say("Note: the machine was busy (load average %.2f); rerun `make bench` on a quiet machine for "
             "figures to compare." % load)
