@@ -160,6 +160,21 @@ class Bench:
         raise RuntimeError("perf stat gave no task-clock: " + r.stderr.strip()[-200:])
 
 
+    def syscalls(self, name):
+        """The system calls that the whole process tree of one run made,
+        and the run's folder."""
+        command = self.command(name)
+        folder = os.path.join(self.place.root, "%03d-%s" % (self.count, name))
+        os.sync()
+        r = subprocess.run(["perf", "stat", "-x", ",", "-e", "raw_syscalls:sys_enter"] + command,
+                           capture_output=True, text=True)
+        for line in r.stderr.splitlines():
+            fields = line.split(",")
+            if len(fields) > 2 and "sys_enter" in fields[2] and fields[0].isdigit():
+                return int(fields[0]), folder
+        return None, folder
+
+
 def seconds(value):
     return "%.3f" % value
 
@@ -311,6 +326,12 @@ def main():
             with_crc, without = statistics.median(with_crc), statistics.median(without)
             checksum.append((name, with_crc, without))
         profile = split(bench, taps["pc"])
+        calls = {}
+        for name in ("tar", "bsdtar", "pc", "start-pc"):
+            calls[name], _ = bench.syscalls(name)
+        pc_folder = sorted(d for d in os.listdir(place.root) if d.endswith("-pc"))[-1]
+        log = os.path.join(place.root, pc_folder, "disk", "ProgramFiles", "Settings", "Logs", "Zephyrdesk-Install.log")
+        log_lines = sum(1 for _ in open(log, "rb"))
         offsets = (payload_offset(taps["mipsel"]), payload_offset(taps["pc"]))
         pictures = (statistics.median(times["pictures"]) - statistics.median(times["pc"]))
         frames = len([f for f in os.listdir(os.path.join(place.root, sorted(
@@ -339,6 +360,10 @@ def main():
                                                without, 100.0 * (with_crc - without) / with_crc))
     say("")
     say(profile)
+    say("")
+    say("System calls of one run's whole process tree (perf stat, raw_syscalls:sys_enter): GNU tar %s, bsdtar %s, "
+        "installer PC build %s, of them %s for tapemu's start and end (the EXIT run); the installation log has %d "
+        "lines." % (calls["tar"], calls["bsdtar"], calls["pc"], calls["start-pc"], log_lines))
     say("")
     say('".Payload" of the receiver TAP starts at %s (PC TAP: %s).' % offsets)
     pc, tar, mips = (statistics.median(times[n]) for n in ("pc", "tar", "mipsel"))
