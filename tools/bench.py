@@ -144,7 +144,7 @@ class Bench:
         command = self.command(name)
         os.sync()
         start = time.perf_counter()
-        run(command, stdout=subprocess.DEVNULL)
+        run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL if name == "qemu" else None)
         return time.perf_counter() - start
 
     def task_clock(self, name, tap):
@@ -329,7 +329,7 @@ def main():
         calls = {}
         for name in ("tar", "bsdtar", "pc", "start-pc"):
             calls[name], _ = bench.syscalls(name)
-        pc_folder = sorted(d for d in os.listdir(place.root) if d.endswith("-pc"))[-1]
+        pc_folder = sorted(d for d in os.listdir(place.root) if d.split("-", 1)[-1] == "pc")[-1]
         log = os.path.join(place.root, pc_folder, "disk", "ProgramFiles", "Settings", "Logs", "Zephyrdesk-Install.log")
         log_lines = sum(1 for _ in open(log, "rb"))
         offsets = (payload_offset(taps["mipsel"]), payload_offset(taps["pc"]))
