@@ -1,16 +1,18 @@
-# The two jobs of the README: `make run` and `make test`, and `make fuzz`.
-# Everything goes through the CMake presets `host` (the PC) and `mipsel`
-# (the receiver), and `fuzz` (the fuzz targets, with clang).
+# The jobs of the README: `make run`, `make test`, `make fuzz` and `make
+# bench`.  Everything goes through the CMake presets `host` (the PC) and
+# `mipsel` (the receiver), and `fuzz` (the fuzz targets, with clang).
 
 JOBS ?= 2
 # What `make run` needs of each build: the installer TAP and the stand-in.
 RUN_TARGETS := Zephyrdesk-Install tapemu
+# Timed runs of each contestant in `make bench`.
+BENCH_RUNS ?= 5
 
 # How long `make fuzz` runs each fuzz target, and how long `make test` does.
 FUZZ_SECONDS ?= 60
 FUZZ_TEST_SECONDS := 3
 
-.PHONY: all deps configure build test run fuzz fuzz-build clean
+.PHONY: all deps configure build test run fuzz fuzz-build bench clean
 
 all: build
 
@@ -41,6 +43,12 @@ run: configure
 	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
 	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
 	@sh tools/run-installer.sh
+
+bench: configure
+	@sh tools/install-deps.sh bench
+	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) tappack -- --no-print-directory
+	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
+	python3 tools/bench.py --runs $(BENCH_RUNS)
 
 clean:
 	rm -rf build

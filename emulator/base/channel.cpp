@@ -12,6 +12,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "channel.h"
 
 /* The pipes, -1 while the channel is closed. */
@@ -116,7 +118,21 @@ void channelTraceLine(const char *text, size_t length) {
 void channelFrame(const uint32_t *pixels, int width, int height) {
     if (width <= 0 || height <= 0) return;
     uint32_t size[2] = {(uint32_t)width, (uint32_t)height};
-    sendRecord(CHANNEL_FRAME, size, sizeof size, pixels, (size_t)width * height * sizeof *pixels);
+    size_t count = (size_t)width * height;
+    // the frame sent last: a screen synced again unchanged goes as its size alone
+    static std::vector<uint32_t> last;
+    static uint32_t lastSize[2];
+    if (last.size() == count && memcmp(lastSize, size, sizeof size) == 0 &&
+        memcmp(last.data(), pixels, count * sizeof *pixels) == 0) {
+        sendRecord(CHANNEL_FRAME, size, sizeof size, nullptr, 0);
+        return;
+    }
+    if (sendRecord(CHANNEL_FRAME, size, sizeof size, pixels, count * sizeof *pixels)) {
+        last.assign(pixels, pixels + count);
+        memcpy(lastSize, size, sizeof size);
+    } else {
+        last.clear();
+    }
 }
 
 int channelCommand(uint32_t *code) {

@@ -12,7 +12,8 @@
  *    `length` bytes.  HELLO says that the receiver side runs in the
  *    sandbox; TRACE carries trace bytes that found no room in the ring;
  *    FRAME a synced screen (uint32 width, uint32 height, then the ARGB
- *    pixels row after row); DONE that the receiver side is through with
+ *    pixels row after row; the size alone: the same pixels as the FRAME
+ *    before); DONE that the receiver side is through with
  *    the script and ends.  A record carries the ring's head at the time
  *    it was written, so the host side takes the ring up to there first and
  *    keeps trace and records in order.
@@ -76,7 +77,8 @@ bool channelDone(void);
  * room, as TRACE records otherwise. */
 void channelTraceLine(const char *text, size_t length);
 
-/* Sends a FRAME of width * height ARGB pixels. */
+/* Sends a FRAME of width * height ARGB pixels (only their size when they
+ * are those of the FRAME sent before). */
 void channelFrame(const uint32_t *pixels, int width, int height);
 
 /* Waits for the next command: CHANNEL_KEY with *code, CHANNEL_IDLE, or

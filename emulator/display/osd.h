@@ -7,6 +7,10 @@
  *
  * Handles are small integers from 1 to OSD_MAX_REGIONS; a deleted
  * region's handle is handed out again (the lowest free one first).
+ *
+ * The drawing calls are kept and put into the pixels only when the pixels
+ * are read (osdPixel, osdCompose, osdWritePng), in the order they came:
+ * what is read is what drawing at once would have given.
  */
 #ifndef EMULATOR_OSD_H
 #define EMULATOR_OSD_H

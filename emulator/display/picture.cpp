@@ -1,5 +1,5 @@
 // Text and PNG pictures of the stand-in's display.  The PC build draws
-// with FreeType and writes PNGs with libpng; the receiver build has
+// with FreeType and writes PNGs with zlib; the receiver build has
 // neither and keeps only the colour rule.
 #include "picture.h"
 
@@ -25,13 +25,17 @@ uint32_t pictureBlend(uint32_t d, uint32_t c, unsigned coverage) {
 
 #if TAPEMU_PICTURES
 
+#include <errno.h>
 #include <fcntl.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <png.h>
-#include <setjmp.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -75,20 +79,66 @@ FT_UInt glyphFor(FT_Face face, unsigned char b) {
     return FT_Get_Char_Index(face, b);
 }
 
+// A rendered glyph as FreeType gave it: its advance, its grey bitmap
+// (pitch = width) and where that sits against the pen and the baseline.
+struct Glyph {
+    bool tried, drawn;  // looked up; there is something to advance by or draw
+    long long advance64;
+    int left, top;
+    unsigned width, rows;
+    unsigned char *bitmap;  // null when it is no grey bitmap or empty
+};
+
+// The glyphs of every byte in the three sizes, rendered once a process:
+// the hinting interpreter is the dear part of text.
+Glyph gGlyphs[3][256];
+
+// Which of the three sizes a size code draws in.
+int sizeIndex(int fontSize) { return fontSize <= 0 ? 0 : fontSize == 1 ? 1 : 2; }
+
+const Glyph &glyph(int fontSize, unsigned char b) {
+    int size = sizeIndex(fontSize);
+    Glyph &g = gGlyphs[size][b];
+    if (g.tried) return g;
+    g.tried = true;
+    FT_Face face = faceForSize(fontSize);
+    FT_UInt index = glyphFor(face, b);
+    if (!index || FT_Load_Glyph(face, index, FT_LOAD_RENDER) != 0) return g;
+    FT_GlyphSlot slot = face->glyph;
+    const FT_Bitmap &bm = slot->bitmap;
+    g.drawn = true;
+    g.advance64 = slot->advance.x;
+    g.left = slot->bitmap_left, g.top = slot->bitmap_top;
+    if (bm.pixel_mode != FT_PIXEL_MODE_GRAY || bm.pitch <= 0 || bm.width == 0 || bm.rows == 0) return g;
+    g.bitmap = (unsigned char *)malloc((size_t)bm.width * bm.rows);
+    if (!g.bitmap) return g;
+    g.width = bm.width, g.rows = bm.rows;
+    for (unsigned r = 0; r < bm.rows; r++)
+        for (unsigned c = 0; c < bm.width; c++) g.bitmap[r * bm.width + c] = bm.buffer[(size_t)r * bm.pitch + c];
+    return g;
+}
+
 }  // namespace
 
 int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char *text,
                 uint32_t textColour, uint32_t backColour, int fontSize, int align) {
     if (!loadFonts()) return 0;
-    FT_Face face = faceForSize(fontSize);
-    long long ascent = (face->size->metrics.ascender + 63) >> 6;
-    long long lineHeight = ascent + ((-face->size->metrics.descender + 63) >> 6);
+    static long long ascents[3], lineHeights[3];  // of each size, once its face was set to it
+    static bool measured[3];
+    int size = sizeIndex(fontSize);
+    if (!measured[size]) {
+        FT_Face face = faceForSize(fontSize);
+        ascents[size] = (face->size->metrics.ascender + 63) >> 6;
+        lineHeights[size] = ascents[size] + ((-face->size->metrics.descender + 63) >> 6);
+        measured[size] = true;
+    }
+    long long ascent = ascents[size], lineHeight = lineHeights[size];
 
     // The advance of the whole string in 1/64 pixel.
     long long width64 = 0;
     for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
-        FT_UInt g = glyphFor(face, *p);
-        if (g && FT_Load_Glyph(face, g, FT_LOAD_DEFAULT) == 0) width64 += face->glyph->advance.x;
+        const Glyph &g = glyph(fontSize, *p);
+        if (g.drawn) width64 += g.advance64;
     }
     long long width = (width64 + 63) >> 6;
     long long room = (long long)rightLimit - x;
@@ -114,19 +164,17 @@ int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char 
 
     long long pen64 = start * 64, baseline = (long long)y + ascent;
     for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
-        FT_UInt g = glyphFor(face, *p);
-        if (!g || FT_Load_Glyph(face, g, FT_LOAD_RENDER) != 0) continue;
-        FT_GlyphSlot slot = face->glyph;
-        const FT_Bitmap &bm = slot->bitmap;
-        long long gx = ((pen64 + 32) >> 6) + slot->bitmap_left, gy = baseline - slot->bitmap_top;
-        pen64 += slot->advance.x;
-        if (bm.pixel_mode != FT_PIXEL_MODE_GRAY || bm.pitch <= 0) continue;
-        for (unsigned r = 0; r < bm.rows; r++) {
+        const Glyph &g = glyph(fontSize, *p);
+        if (!g.drawn) continue;
+        long long gx = ((pen64 + 32) >> 6) + g.left, gy = baseline - g.top;
+        pen64 += g.advance64;
+        if (!g.bitmap) continue;
+        for (unsigned r = 0; r < g.rows; r++) {
             long long row = gy + r;
             if (row < 0 || row >= buffer->height) continue;
-            const unsigned char *src = bm.buffer + (size_t)r * bm.pitch;
+            const unsigned char *src = g.bitmap + (size_t)r * g.width;
             uint32_t *dst = buffer->pixels + row * buffer->width;
-            for (unsigned c = 0; c < bm.width; c++) {
+            for (unsigned c = 0; c < g.width; c++) {
                 long long col = gx + c;
                 if (col >= left && col < right && src[c])
                     dst[col] = pictureBlend(dst[col], textColour, src[c]);
@@ -142,47 +190,161 @@ int pictureWritePng(const char *path, const PictureBuffer *buffer) {
     return fd >= 0 && pictureWritePngFd(fd, buffer);
 }
 
+namespace {
+
+void putBig32(std::vector<unsigned char> &out, uint32_t v) {
+    unsigned char b[4] = {(unsigned char)(v >> 24), (unsigned char)(v >> 16), (unsigned char)(v >> 8),
+                          (unsigned char)v};
+    out.insert(out.end(), b, b + 4);
+}
+
+// Closes the chunk whose length field stands at start: its length and CRC.
+void endChunk(std::vector<unsigned char> &out, size_t start) {
+    uint32_t length = (uint32_t)(out.size() - start - 8);
+    for (int i = 0; i < 4; i++) out[start + i] = (unsigned char)(length >> (24 - 8 * i));
+    putBig32(out, (uint32_t)crc32(0, out.data() + start + 4, (uInt)(length + 4)));
+}
+
+size_t startChunk(std::vector<unsigned char> &out, const char *type) {
+    size_t start = out.size();
+    putBig32(out, 0);
+    out.insert(out.end(), type, type + 4);
+    return start;
+}
+
+// The picture's rows go in bands of kBandRows, each band deflated on its
+// own (a raw deflate stream ended by a sync flush, so that the bands'
+// bytes follow one another as one stream): a repaint that changes a few
+// bands (the progress bar, a line of text) deflates those alone and takes
+// the others' bytes from the picture before.  Each row is filtered "up"
+// when it repeats the row above within its band (all zeros then) and
+// "sub" otherwise (a run of one colour becomes zeros); zlib's run-length
+// strategy at level 1 packs flat panels well.
+const int kBandRows = 16;
+
+struct Band {
+    std::vector<unsigned char> deflated;  // raw deflate, ending on a byte after a sync flush
+    uLong adler;                          // adler32 of the band's filtered rows
+    uLong length;                         // their length
+};
+
+// The bands of the last picture written and its pixels.
+std::vector<Band> gBands;
+std::vector<uint32_t> gLastPixels;
+int gLastWidth, gLastHeight;
+
+bool deflateBand(const uint32_t *pixels, int w, int rows, Band &band) {
+    static std::vector<unsigned char> filtered;
+    size_t stride = (size_t)w * 3 + 1;
+    filtered.resize(stride * rows);
+    for (int y = 0; y < rows; y++) {
+        const uint32_t *src = pixels + (size_t)y * w;
+        unsigned char *line = filtered.data() + stride * y, *dst = line + 1;
+        if (y > 0 && memcmp(src, src - w, (size_t)w * 4) == 0) {
+            line[0] = 2;  // up: the same as the row above
+            memset(dst, 0, (size_t)w * 3);
+        } else {
+            line[0] = 1;  // sub: the difference to the pixel on the left
+            uint32_t left = 0;
+            for (int x = 0; x < w; x++) {
+                uint32_t c = src[x];
+                dst[3 * x] = (unsigned char)((c >> 16) - (left >> 16));
+                dst[3 * x + 1] = (unsigned char)((c >> 8) - (left >> 8));
+                dst[3 * x + 2] = (unsigned char)(c - left);
+                left = c;
+            }
+        }
+    }
+    static z_stream z;
+    static bool ready = false;
+    if (!ready) {
+        if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK) return false;
+        ready = true;
+    } else if (deflateReset(&z) != Z_OK) {
+        return false;
+    }
+    band.length = (uLong)filtered.size();
+    band.adler = adler32(adler32(0, nullptr, 0), filtered.data(), (uInt)filtered.size());
+    band.deflated.resize(deflateBound(&z, (uLong)filtered.size()) + 64);
+    z.next_in = filtered.data();
+    z.avail_in = (uInt)filtered.size();
+    z.next_out = band.deflated.data();
+    z.avail_out = (uInt)band.deflated.size();
+    int r = deflate(&z, Z_SYNC_FLUSH);
+    if (r != Z_OK || z.avail_in != 0 || z.avail_out == 0) return false;
+    band.deflated.resize(band.deflated.size() - z.avail_out);
+    return true;
+}
+
+// An opaque RGB PNG of the buffer, from the bands of the last picture
+// where their pixels are the same.
+bool encodePng(const PictureBuffer *buffer, std::vector<unsigned char> &out) {
+    const int w = buffer->width, h = buffer->height;
+    if (w <= 0 || h <= 0) return false;
+    size_t count = (size_t)w * h;
+    int bands = (h + kBandRows - 1) / kBandRows;
+    bool again = w == gLastWidth && h == gLastHeight && (int)gBands.size() == bands;
+    if (!again) {
+        gBands.assign((size_t)bands, Band{});
+        gLastPixels.assign(count, 0);
+    }
+    for (int b = 0; b < bands; b++) {
+        int first = b * kBandRows, rows = std::min(kBandRows, h - first);
+        size_t at = (size_t)first * w, n = (size_t)rows * w;
+        if (again && !gBands[b].deflated.empty() &&
+            memcmp(gLastPixels.data() + at, buffer->pixels + at, n * 4) == 0)
+            continue;
+        if (!deflateBand(buffer->pixels + at, w, rows, gBands[b])) {
+            gBands.clear();
+            gLastWidth = gLastHeight = 0;
+            return false;
+        }
+        memcpy(gLastPixels.data() + at, buffer->pixels + at, n * 4);
+    }
+    gLastWidth = w, gLastHeight = h;
+
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    out.assign(signature, signature + 8);
+    size_t chunk = startChunk(out, "IHDR");
+    putBig32(out, (uint32_t)w);
+    putBig32(out, (uint32_t)h);
+    const unsigned char header[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, filters, no interlace
+    out.insert(out.end(), header, header + 5);
+    endChunk(out, chunk);
+
+    chunk = startChunk(out, "IDAT");
+    const unsigned char zlibHeader[2] = {0x78, 0x01};  // deflate, 32K window, fastest
+    out.insert(out.end(), zlibHeader, zlibHeader + 2);
+    uLong adler = adler32(0, nullptr, 0);
+    for (const Band &band : gBands) {
+        out.insert(out.end(), band.deflated.begin(), band.deflated.end());
+        adler = adler32_combine(adler, band.adler, (z_off_t)band.length);
+    }
+    // the last block: empty, stored, final
+    const unsigned char last[5] = {0x01, 0x00, 0x00, 0xFF, 0xFF};
+    out.insert(out.end(), last, last + 5);
+    putBig32(out, (uint32_t)adler);
+    endChunk(out, chunk);
+    endChunk(out, startChunk(out, "IEND"));
+    return true;
+}
+
+}  // namespace
+
 int pictureWritePngFd(int fd, const PictureBuffer *buffer) {
-    FILE *f = fdopen(fd, "wb");
-    if (!f) {
+    static std::vector<unsigned char> png;
+    if (!encodePng(buffer, png)) {
         close(fd);
         return 0;
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    png_bytep row = (png_bytep)malloc((size_t)buffer->width * 3);
-    if (!png || !info || !row) {
-        png_destroy_write_struct(&png, &info);
-        free(row);
-        fclose(f);
-        return 0;
+    size_t done = 0;
+    while (done < png.size()) {
+        ssize_t n = write(fd, png.data() + done, png.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += (size_t)n;
     }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        free(row);
-        fclose(f);
-        return 0;
-    }
-    png_init_io(png, f);
-    // The installer redraws hundreds of times in a run: speed over size.
-    png_set_compression_level(png, 1);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, buffer->width, buffer->height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < buffer->height; y++) {
-        const uint32_t *src = buffer->pixels + (size_t)y * buffer->width;
-        for (int x = 0; x < buffer->width; x++) {
-            row[3 * x] = (png_byte)(src[x] >> 16);
-            row[3 * x + 1] = (png_byte)(src[x] >> 8);
-            row[3 * x + 2] = (png_byte)src[x];
-        }
-        png_write_row(png, row);
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    free(row);
-    return fclose(f) == 0;
+    return close(fd) == 0 && done == png.size();
 }
 
 #else

@@ -1,7 +1,7 @@
 /*
  * What differs between the builds of the stand-in's display: on the PC
  * (TAPEMU_PICTURES=1) text is drawn with FreeType and screens are saved
- * with libpng; on the receiver build (TAPEMU_PICTURES=0) neither library
+ * as PNG files made with zlib; on the receiver build (TAPEMU_PICTURES=0) neither library
  * exists, text draws nothing and no picture is written.
  */
 #ifndef EMULATOR_PICTURE_H
@@ -21,7 +21,9 @@ typedef struct {
 int pictureText(PictureBuffer *buffer, int x, int y, int rightLimit, const char *text,
                 uint32_t textColour, uint32_t backColour, int fontSize, int align);
 
-/* Writes an opaque RGB PNG of the buffer to path: 1 written, 0 not. */
+/* Writes an opaque RGB PNG of the buffer to path: 1 written, 0 not.  The
+ * parts of the picture whose pixels are those of the last picture
+ * written are not compressed again. */
 int pictureWritePng(const char *path, const PictureBuffer *buffer);
 
 /* The same into a file open for writing; closes fd in any case. */

@@ -33,6 +33,7 @@
 
 static const int EXIT_RUN = 1;
 static const int POLL_MILLISECONDS = 100;
+static const int CONSOLE_GATHER_MICROSECONDS = 2000;
 static const int WINDOW_POLL_MILLISECONDS = 15;  // how soon the window answers the desktop and the keyboard
 
 static void complain(const std::string &line) {
@@ -117,16 +118,21 @@ static void drainTo(Session &s, uint32_t to) {
 static void takeFrame(Session &s, const unsigned char *payload, uint32_t length) {
     uint32_t size[2];
     memcpy(size, payload, sizeof size);
+    // the size alone: the screen of the frame before, once more
+    bool again = length == sizeof size && s.frames > 0;
     if (size[0] != OSD_SCREEN_WIDTH || size[1] != OSD_SCREEN_HEIGHT ||
-        length != sizeof size + size[0] * size[1] * 4) {
+        (!again && length != sizeof size + size[0] * size[1] * 4)) {
         s.recordsDamaged = true;
         return;
     }
     s.frames++;
     if ((!s.pictures || s.outFolder < 0) && !s.window) return;
-    s.screen.resize((size_t)size[0] * size[1]);
-    memcpy(s.screen.data(), payload + sizeof size, s.screen.size() * 4);
-    s.screenShown = false;
+    if (again && s.screen.size() != (size_t)size[0] * size[1]) s.screen.assign((size_t)size[0] * size[1], 0);
+    if (!again) {
+        s.screen.resize((size_t)size[0] * size[1]);
+        memcpy(s.screen.data(), payload + sizeof size, s.screen.size() * 4);
+        s.screenShown = false;
+    }
     if (!s.pictures || s.outFolder < 0) return;
     char name[32];
     snprintf(name, sizeof name, "screen-%04d.png", s.frames);
@@ -252,6 +258,7 @@ static void relayUntilTheEnd(Session &s) {
         if (p[1].revents && !relay(s.stdoutPipe, 1, nullptr)) closeFd(s.stdoutPipe);
         if (p[2].revents && !relay(s.stderrPipe, 2, s.hello ? nullptr : &s.early)) closeFd(s.stderrPipe);
         if (p[3].revents) relay(s.console, s.consoleCopy, nullptr);
+        bool consoleOnly = p[3].revents && !p[0].revents && !p[1].revents && !p[2].revents && !p[4].revents;
         if (p[4].revents) {
             ssize_t n = write(s.commands, s.pendingCommands.data(), s.pendingCommands.size());
             if (n > 0) s.pendingCommands.erase(0, (size_t)n);
@@ -262,6 +269,9 @@ static void relayUntilTheEnd(Session &s) {
         }
         drainIdle(s);
         serveWindow(s);
+        // a TAP writes its console in pieces of a few bytes: let them gather
+        // rather than waking for each (the FIFO holds a megabyte)
+        if (consoleOnly) usleep(CONSOLE_GATHER_MICROSECONDS);
     }
 }
 
@@ -279,6 +289,7 @@ static bool makeConsole(Session &s, int *bind) {
     std::string fifo = folder + "/console";
     bool ok = mkfifo(fifo.c_str(), 0600) == 0;
     s.console = ok ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (s.console >= 0) fcntl(s.console, F_SETPIPE_SZ, 1 << 20);  // not everywhere allowed
     *bind = ok ? open(fifo.c_str(), O_PATH | O_CLOEXEC) : -1;
     return s.console >= 0 && *bind >= 0;
 }

@@ -6,9 +6,16 @@
  * (xdotool windowclose) or whose connection to the display is lost (xkill,
  * the display ending) counts as closed: Xlib would otherwise end the
  * process at once, before the trace is written out.
+ *
+ * This file is a library of its own (libtapemu_window.so beside the
+ * firmware library), which host/windowlink.cpp loads when a window is
+ * asked for: SDL2 and the dozens of libraries beneath it cost every start
+ * of tapemu, and both of its sides, milliseconds that no run without a
+ * window needs.
  */
 #include "window.h"
 
+#include "../base/base.h"
 #include "../display/osd.h"
 #include "host.h"
 
@@ -68,7 +75,7 @@ static int onX11ConnectionLost(Display *) {
 }
 static void onX11ConnectionExit(Display *, void *) { windowLost = connectionLost = true; }
 
-bool windowAvailable(void) { return true; }
+static void sdlWindowClose(void);
 
 /* Copies the picture onto the window. */
 static void present(void) {
@@ -85,8 +92,8 @@ static void present(void) {
     SDL_UpdateWindowSurface(window);
 }
 
-bool windowOpen(const std::string &title, int scale, std::string &reason) {
-    if (window) windowClose();
+static bool sdlWindowOpen(const std::string &title, int scale, std::string &reason) {
+    if (window) sdlWindowClose();
     // Ctrl-C in the terminal still ends tapemu at once, as without a window
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -121,7 +128,7 @@ bool windowOpen(const std::string &title, int scale, std::string &reason) {
     return true;
 }
 
-void windowShow(const uint32_t *screen) {
+static void sdlWindowShow(const uint32_t *screen) {
     if (!window) return;
     size_t width = (size_t)OSD_SCREEN_WIDTH * windowScale;
     for (int y = 0; y < OSD_SCREEN_HEIGHT; y++) {
@@ -142,7 +149,7 @@ static bool keyCode(const SDL_KeyboardEvent &key, long *code) {
     return false;
 }
 
-bool windowEvents(std::vector<long> &keys) {
+static bool sdlWindowEvents(std::vector<long> &keys) {
     if (!window) return false;
     SDL_Event event;
     bool closed = false, redraw = false;
@@ -167,14 +174,14 @@ bool windowEvents(std::vector<long> &keys) {
         closed = true;
     }
     if (closed) {
-        windowClose();
+        sdlWindowClose();
         return false;
     }
     if (redraw) present();
     return true;
 }
 
-void windowClose(void) {
+static void sdlWindowClose(void) {
     if (!window) return;
     if (!connectionLost) SDL_DestroyWindow(window);
     window = nullptr;
@@ -184,7 +191,7 @@ void windowClose(void) {
     if (!connectionLost) SDL_Quit();
 }
 
-std::string windowKeyMap(void) {
+static std::string sdlWindowKeyMap(void) {
     static const struct {
         const char *keys, *name, *note;
     } rows[] = {
@@ -212,18 +219,10 @@ std::string windowKeyMap(void) {
     return text;
 }
 
-#else
 
-bool windowAvailable(void) { return false; }
-
-bool windowOpen(const std::string &, int, std::string &reason) {
-    reason = "--window opens a window in the PC build only: this build of tapemu has no SDL2";
-    return false;
+EMU_EXPORT const WindowCalls *tapemuWindowCalls(void) {
+    static const WindowCalls calls = {sdlWindowOpen, sdlWindowShow, sdlWindowEvents, sdlWindowClose, sdlWindowKeyMap};
+    return &calls;
 }
-
-void windowShow(const uint32_t *) {}
-bool windowEvents(std::vector<long> &) { return false; }
-void windowClose(void) {}
-std::string windowKeyMap(void) { return ""; }
 
 #endif

@@ -40,4 +40,15 @@ void windowClose(void);
 /* The keyboard's keys and what they send, as lines of text. */
 std::string windowKeyMap(void);
 
+/* What the window library (libtapemu_window.so) gives through its one
+ * entry point tapemuWindowCalls: the calls above, which windowlink.cpp
+ * hands on once the library is loaded. */
+struct WindowCalls {
+    bool (*open)(const std::string &title, int scale, std::string &reason);
+    void (*show)(const uint32_t *screen);
+    bool (*events)(std::vector<long> &keys);
+    void (*close)(void);
+    std::string (*keyMap)(void);
+};
+
 #endif

@@ -5,6 +5,8 @@
  */
 #include <fcntl.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -14,22 +16,66 @@
 bool loaderReadWhole(const std::string &path, std::vector<unsigned char> &bytes) {
     int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) return false;
-    unsigned char buffer[65536];
+    struct stat64 st;
+    size_t expected = fstat64(fd, &st) == 0 && S_ISREG(st.st_mode) ? (size_t)st.st_size : 0;
+    size_t done = bytes.size();
+    bytes.resize(done + expected + 1);  // one byte more tells that the file has not grown
     ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    for (;;) {
+        if (done == bytes.size()) bytes.resize(done + 65536);
+        n = read(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += (size_t)n;
+    }
+    bytes.resize(done);
     close(fd);
     return n == 0;
 }
 
-static unsigned long long little(const std::vector<unsigned char> &b, size_t at, int size) {
+namespace {
+
+/* A file's bytes, mapped read-only: a check reads the few pages it looks
+ * at, not a payload of megabytes behind them. */
+struct FileBytes {
+    const unsigned char *bytes = nullptr;
+    size_t length = 0;
+    std::vector<unsigned char> copy;  // where the file cannot be mapped (empty, or no regular file)
+    bool open(const std::string &path) {
+        int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) return false;
+        struct stat64 st;
+        if (fstat64(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void *map = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (map != MAP_FAILED) {
+                bytes = (const unsigned char *)map, length = (size_t)st.st_size;
+                close(fd);
+                return true;
+            }
+        }
+        close(fd);
+        if (!loaderReadWhole(path, copy)) return false;
+        bytes = copy.data(), length = copy.size();
+        return true;
+    }
+    ~FileBytes() {
+        if (copy.empty() && bytes) munmap((void *)bytes, length);
+    }
+    size_t size() const { return length; }
+    const unsigned char *data() const { return bytes; }
+    unsigned char operator[](size_t at) const { return bytes[at]; }
+};
+
+}  // namespace
+
+static unsigned long long little(const FileBytes &b, size_t at, int size) {
     unsigned long long v = 0;
     for (int i = size - 1; i >= 0; i--) v = v << 8 | b[at + i];
     return v;
 }
 
 int emuReadTapId(const std::string &hostPath, dword *id, std::string &reason) {
-    std::vector<unsigned char> b;
-    if (!loaderReadWhole(hostPath, b)) {
+    FileBytes b;
+    if (!b.open(hostPath)) {
         reason = "cannot read the file";
         return 0;
     }
@@ -70,7 +116,7 @@ int emuReadTapId(const std::string &hostPath, dword *id, std::string &reason) {
     for (unsigned i = 0; i < count; i++) {
         unsigned long long name = field(i, 0x00, 0x00, 4, 4);
         if (name + sizeof wanted > namesSize) continue;
-        if (memcmp(&b[(size_t)(namesOffset + name)], wanted, sizeof wanted) != 0) continue;
+        if (memcmp(b.data() + (size_t)(namesOffset + name), wanted, sizeof wanted) != 0) continue;
         unsigned long long offset = field(i, 0x10, 0x18, 4, 8);
         unsigned long long size = field(i, 0x14, 0x20, 4, 8);
         if (size != 4 || offset > b.size() - 4) {
@@ -89,8 +135,8 @@ int emuReadTapId(const std::string &hostPath, dword *id, std::string &reason) {
  * lie within the file and its mapped image.  A file that fails is refused
  * with a reason instead of being handed to dlopen, which would crash on it. */
 bool loaderSegmentsSound(const std::string &hostPath, std::string &reason) {
-    std::vector<unsigned char> b;
-    if (!loaderReadWhole(hostPath, b) || b.size() < 52) {
+    FileBytes b;
+    if (!b.open(hostPath) || b.size() < 52) {
         reason = "cannot read the file";
         return false;
     }

@@ -14,10 +14,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "../calls/calls.h"
@@ -40,18 +43,94 @@ void loaderUnloadAll(void) {
     copies.clear();
 }
 
+/* The parts of a TAP file that its private copy leaves as a hole: the
+ * bytes of sections with contents that are not loaded (a TAP's payload
+ * of megabytes), cut to whole pages, and outside everything that the
+ * loader and the checks read (headers, segments, the section table and
+ * its names).  The copy keeps the file's size and every other byte.
+ * Nothing is left out of a file whose tables cannot be read. */
+template <typename Ehdr, typename Phdr, typename Shdr>
+static std::vector<std::pair<off_t, off_t>> unloadedParts(int fd, off_t size) {
+    std::vector<std::pair<off_t, off_t>> holes, kept;
+    Ehdr eh;
+    if (pread(fd, &eh, sizeof eh, 0) != (ssize_t)sizeof eh) return holes;
+    if (eh.e_phentsize != sizeof(Phdr) || eh.e_shentsize != sizeof(Shdr) || eh.e_shnum == 0 ||
+        eh.e_shstrndx >= eh.e_shnum || eh.e_phoff > (unsigned long long)size ||
+        eh.e_shoff > (unsigned long long)size || (off_t)(eh.e_shnum * sizeof(Shdr)) > size - (off_t)eh.e_shoff ||
+        (off_t)(eh.e_phnum * sizeof(Phdr)) > size - (off_t)eh.e_phoff)
+        return holes;
+    std::vector<Phdr> ph(eh.e_phnum);
+    std::vector<Shdr> sh(eh.e_shnum);
+    if (pread(fd, ph.data(), ph.size() * sizeof(Phdr), (off_t)eh.e_phoff) != (ssize_t)(ph.size() * sizeof(Phdr)) ||
+        pread(fd, sh.data(), sh.size() * sizeof(Shdr), (off_t)eh.e_shoff) != (ssize_t)(sh.size() * sizeof(Shdr)))
+        return holes;
+    kept.push_back({0, (off_t)sizeof eh});
+    kept.push_back({(off_t)eh.e_phoff, (off_t)(eh.e_phoff + ph.size() * sizeof(Phdr))});
+    kept.push_back({(off_t)eh.e_shoff, (off_t)(eh.e_shoff + sh.size() * sizeof(Shdr))});
+    for (const Phdr &p : ph) kept.push_back({(off_t)p.p_offset, (off_t)(p.p_offset + p.p_filesz)});
+    const Shdr &names = sh[eh.e_shstrndx];
+    kept.push_back({(off_t)names.sh_offset, (off_t)(names.sh_offset + names.sh_size)});
+    const off_t page = 4096;
+    for (const Shdr &s : sh) {
+        if (s.sh_type != SHT_PROGBITS || (s.sh_flags & SHF_ALLOC) || s.sh_offset > (unsigned long long)size ||
+            s.sh_size > (unsigned long long)(size - (off_t)s.sh_offset))
+            continue;
+        off_t from = ((off_t)s.sh_offset + page - 1) / page * page;
+        off_t to = ((off_t)(s.sh_offset + s.sh_size)) / page * page;
+        bool clear = to - from >= 16 * page;
+        for (const auto &k : kept) clear = clear && (k.second <= from || k.first >= to);
+        if (clear) holes.push_back({from, to});
+    }
+    std::sort(holes.begin(), holes.end());
+    for (size_t i = 1; i < holes.size(); i++)
+        if (holes[i].first < holes[i - 1].second) return {};  // overlapping sections: no holes
+    return holes;
+}
+
+/* Copies the bytes [at, end) of from to the same place in to: the kernel
+ * copies where it can.  false on a failure. */
+static bool copyRange(int from, int to, off_t at, off_t end) {
+    if (lseek(to, at, SEEK_SET) != at) return false;
+    while (at < end) {
+        off_t before = at;
+        ssize_t n = sendfile(to, from, &at, (size_t)std::min<off_t>(end - at, 1 << 30));
+        if (n > 0) continue;
+        if (n == 0) return false;  // the file ended early
+        at = before;
+        static unsigned char buffer[1 << 16];
+        n = pread(from, buffer, (size_t)std::min<off_t>(end - at, sizeof buffer), at);
+        if (n <= 0) return false;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = pwrite(to, buffer + done, (size_t)(n - done), at + done);
+            if (w <= 0) return false;
+            done += w;
+        }
+        at += n;
+    }
+    return true;
+}
+
 /* Copies the TAP file on the disk into a private file of this load in the
  * copies folder, which the dynamic loader maps: a later change of the file
  * on the disk (the shell's cp rewrites it in place) cannot reach the
- * loaded code, and each load has globals of its own.  The copy's path, or
- * "" with a reason. */
+ * loaded code, and each load has globals of its own.  A payload that the
+ * TAP reads from its file on the disk is left out (a hole of zero bytes).
+ * The copy's path, or "" with a reason. */
 static std::string privateCopy(const std::string &host, std::string &reason) {
-    std::vector<unsigned char> bytes;
     reason = "cannot read the file";
-    if (!loaderReadWhole(host, bytes)) return "";
+    int from = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0) return "";
+    struct stat64 st;
+    if (fstat64(from, &st) != 0) {
+        close(from);
+        return "";
+    }
     reason = "cannot make a private folder for the TAP files under TMPDIR or /tmp";
     const std::string &folder = receiverCopiesFolder();
-    if (folder.empty()) return "";
+    if (folder.empty()) {
+        close(from);
+        return "";
+    }
     reason = "cannot copy it into the receiver's private folder";
     std::string name = host.substr(host.rfind('/') + 1);
     std::string copy = folder + "/" + std::to_string(copies.size() + 1) + "-" + name;
@@ -59,14 +138,27 @@ static std::string privateCopy(const std::string &host, std::string &reason) {
     REAL(open);
     REAL(unlink);
     int fd = real_open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
-    if (fd < 0) return "";
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += (size_t)n;
+    if (fd < 0) {
+        close(from);
+        return "";
     }
-    if (close(fd) != 0 || done != bytes.size()) {
+    off_t size = (off_t)st.st_size;
+    unsigned char ident[EI_NIDENT] = {0};
+    std::vector<std::pair<off_t, off_t>> holes;
+    if (S_ISREG(st.st_mode) && pread(from, ident, sizeof ident, 0) == (ssize_t)sizeof ident &&
+        memcmp(ident, ELFMAG, SELFMAG) == 0 && ident[EI_DATA] == ELFDATA2LSB)
+        holes = ident[EI_CLASS] == ELFCLASS64 ? unloadedParts<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(from, size)
+                : ident[EI_CLASS] == ELFCLASS32 ? unloadedParts<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(from, size)
+                                                : holes;
+    bool ok = ftruncate(fd, size) == 0;
+    off_t at = 0;
+    for (const auto &hole : holes) {
+        ok = ok && copyRange(from, fd, at, hole.first);
+        at = hole.second;
+    }
+    ok = ok && copyRange(from, fd, at, size);
+    close(from);
+    if (close(fd) != 0 || !ok) {
         real_unlink(copy.c_str());
         return "";
     }

@@ -555,3 +555,92 @@ TEST_F(OsdPicture, BuildWithoutPicturesSavesNone) {
     EXPECT_TRUE(pictures().empty());
     EXPECT_EQ(0, osdWritePng((outDir + "/screen.png").c_str()));
 }
+
+// ---- Pictures of repaints ------------------------------------------------
+
+// A repaint as a TAP makes one: fills of the screen region (the first a
+// whole-screen fill, or not), and whether a second, small region lies on
+// top during it.
+struct Fill {
+    int x, y, w, h;
+    uint32_t colour;
+};
+struct Repaint {
+    std::vector<Fill> fills;
+    bool second;
+};
+struct RepaintCase {
+    const char *name;
+    std::vector<Repaint> repaints;
+};
+void PrintTo(const RepaintCase &c, std::ostream *os) { *os << c.name; }
+
+class OsdRepaints : public OsdPicture, public ::testing::WithParamInterface<RepaintCase> {};
+
+const Fill kPage = {0, 0, 720, 576, kBack};
+Fill bar(int width) { return {182, 275, width, 11, 0xFF0000FF}; }
+
+// Every picture shows what its repaint drew, whatever the pictures before
+// it showed: the expected screen is painted here, box by box.
+TEST_P(OsdRepaints, EveryPictureShowsItsOwnScreen) {
+    NEED_PICTURES();
+#if TAPEMU_PICTURES
+    const int W = 720, H = 576, SX = 600, SY = 500;  // the second region: 200 x 200 at SX, SY
+    const uint32_t kSecond = 0xFFA0E088;
+    int screen = create(0, 0, W, H), second = 0;
+    std::vector<uint32_t> expected((size_t)W * H, 0xFF000000);  // no pixel drawn yet: black
+    const std::vector<Repaint> &repaints = GetParam().repaints;
+    std::vector<std::vector<uint32_t>> wanted;
+    for (const Repaint &r : repaints) {
+        for (const Fill &f : r.fills) {
+            fillBox(screen, f.x, f.y, f.w, f.h, f.colour);
+            for (int y = f.y; y < f.y + f.h; y++)
+                for (int x = f.x; x < f.x + f.w; x++) expected[(size_t)y * W + x] = f.colour;
+        }
+        if (r.second && !second) {
+            second = create(SX, SY, 200, 200);
+            fillBox(second, 0, 0, 200, 200, kSecond);
+        } else if (!r.second && second) {
+            deleteRegion(second);
+            second = 0;
+        }
+        std::vector<uint32_t> shown = expected;
+        if (second)
+            for (int y = SY; y < H; y++)
+                for (int x = SX; x < W; x++) shown[(size_t)y * W + x] = kSecond;
+        wanted.push_back(shown);
+        TAP_Osd_Sync();
+    }
+    std::vector<std::string> files = pictures();
+    ASSERT_EQ(repaints.size(), files.size());
+    for (size_t i = 0; i < files.size(); i++) {
+        Png png;
+        ASSERT_TRUE(readPng(files[i], &png)) << files[i];
+        ASSERT_EQ(W, png.width);
+        ASSERT_EQ(H, png.height);
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++)
+                ASSERT_EQ(wanted[i][(size_t)y * W + x], png.at(x, y))
+                    << "picture " << i + 1 << " at " << x << "," << y;
+    }
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, OsdRepaints,
+    ::testing::ValuesIn(std::vector<RepaintCase>{
+        {"ProgressBarGrowsAndStands",
+         {{{kPage, bar(10)}, false}, {{kPage, bar(10)}, false}, {{kPage, bar(11)}, false},
+          {{kPage, bar(356)}, false}, {{kPage, bar(356)}, false}}},
+        {"PartialFillThenTheFirstPageAgain",
+         {{{kPage, bar(50)}, false}, {{{0, 0, 10, 10, 0xFFFFFFFF}}, false}, {{kPage, bar(50)}, false}}},
+        {"RowsAtTheEdgesOfBands",
+         {{{kPage, {0, 15, 720, 2, 0xFFFF0000}}, false}, {{kPage, {0, 16, 720, 1, 0xFFFF0000}}, false},
+          {{kPage, {0, 31, 720, 1, 0xFF00FF00}, {0, 575, 720, 1, 0xFF00FF00}}, false},
+          {{kPage, {0, 16, 720, 1, 0xFFFF0000}}, false}}},
+        {"SecondRegionComesAndGoes",
+         {{{kPage, bar(20)}, false}, {{kPage, bar(20)}, true}, {{kPage, bar(20)}, true},
+          {{kPage, bar(20)}, false}}},
+        {"NothingDrawnBetweenSyncs", {{{kPage}, false}, {{}, false}, {{}, true}, {{}, true}}},
+    }),
+    [](const ::testing::TestParamInfo<RepaintCase> &i) { return std::string(i.param.name); });

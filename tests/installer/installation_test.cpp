@@ -153,7 +153,7 @@ Payload payloadOf(const std::string &file, const std::string &dir) {
     payloadtest::Ran list = inFolder(dir, "tar --quoting-style=literal -tR -f payload.tar");
     EXPECT_EQ(0, x.status) << x.err;
     EXPECT_EQ(0, list.status) << list.err;
-    for (const std::string &line : payloadtest::lines(list.out)) {
+    for (const std::string &line : lines(list.out)) {
         dword block = (dword)atol(line.c_str() + 6);
         std::string name = line.substr(line.find(": ") + 2);
         if (name == "** Block of NULs **") {
@@ -481,9 +481,9 @@ protected:
         args.insert(args.end(), b.before.begin(), b.before.end());
         args.push_back(kInstaller);
         RunResult r = runTapemu(dir, args);
-        std::vector<std::string> trace = payloadtest::lines(readFile(out + "/trace.txt"));
+        std::vector<std::string> trace = lines(readFile(out + "/trace.txt"));
         std::vector<std::string> said;
-        for (const std::string &line : payloadtest::lines(r.err))
+        for (const std::string &line : lines(r.err))
             if (line.rfind("tapemu: ", 0) == 0 && line.rfind("tapemu: warning: ", 0) != 0) said.push_back(line);
         expectTree(e.tree, snapshot(disk), "the disk");
         checkLog(logBefore, e.log);
