@@ -1,11 +1,16 @@
-# The two jobs of the README: `make run` and `make test`.  Everything goes
-# through the CMake presets `host` (the PC) and `mipsel` (the receiver).
+# The two jobs of the README: `make run` and `make test`, and `make fuzz`.
+# Everything goes through the CMake presets `host` (the PC) and `mipsel`
+# (the receiver), and `fuzz` (the fuzz targets, with clang).
 
 JOBS ?= 2
 # What `make run` needs of each build: the installer TAP and the stand-in.
 RUN_TARGETS := Zephyrdesk-Install tapemu
 
-.PHONY: all deps configure build test run clean
+# How long `make fuzz` runs each fuzz target, and how long `make test` does.
+FUZZ_SECONDS ?= 60
+FUZZ_TEST_SECONDS := 3
+
+.PHONY: all deps configure build test run fuzz fuzz-build clean
 
 all: build
 
@@ -20,9 +25,17 @@ build: configure
 	cmake --build --preset host -j$(JOBS) -- --no-print-directory
 	cmake --build --preset mipsel -j$(JOBS) -- --no-print-directory
 
-test: build
+test: build fuzz-build
 	ctest --preset host -j$(JOBS)
 	ctest --preset mipsel -j$(JOBS)
+	FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) sh tools/run-fuzz.sh
+
+fuzz-build: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j$(JOBS) --target fuzz_all -- --no-print-directory
+
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) sh tools/run-fuzz.sh
 
 run: configure
 	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory

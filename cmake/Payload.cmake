@@ -27,22 +27,10 @@ endif()
 set(PAYLOAD_EPOCH_FILE ${CMAKE_BINARY_DIR}/source-date-epoch.txt)
 file(CONFIGURE OUTPUT ${PAYLOAD_EPOCH_FILE} CONTENT "${PAYLOAD_SOURCE_DATE_EPOCH}\n")
 
-# tappack is a PC program.  The PC build makes it itself; the receiver
-# build uses the one of the PC build folder beside it (build/host next to
-# build/mipsel unless TAPPACK_HOST_BUILD says otherwise), and brings it up
-# to date there before packing, configuring that folder first when it has
-# never been configured.
+# tappack is a PC program: the PC build makes it, the receiver build uses
+# the PC build's (cmake/PcBuild.cmake).
 if(CMAKE_CROSSCOMPILING)
-  get_filename_component(PAYLOAD_BUILD_PARENT ${CMAKE_BINARY_DIR} DIRECTORY)
-  set(TAPPACK_HOST_BUILD ${PAYLOAD_BUILD_PARENT}/host CACHE PATH
-      "PC build folder whose tappack packs this build's installer (built there when missing or out of date)")
-  set(TAPPACK ${TAPPACK_HOST_BUILD}/tappack)
-  add_custom_target(tappack_host
-      COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DHOST_BUILD=${TAPPACK_HOST_BUILD}
-              -P ${PROJECT_SOURCE_DIR}/cmake/HostTappack.cmake
-      BYPRODUCTS ${TAPPACK}
-      COMMENT "Bringing tappack up to date in ${TAPPACK_HOST_BUILD}"
-      VERBATIM)
+  set(TAPPACK ${PC_BUILD}/tappack)
   set(TAPPACK_DEPENDS ${TAPPACK})
 else()
   set(TAPPACK $<TARGET_FILE:tappack>)
@@ -71,7 +59,7 @@ function(add_installer_tap name)
   # the shipped file is a TAP file like any other: the checks of every TAP cover it too
   set_property(GLOBAL APPEND PROPERTY TAP_TARGETS ${name})
   set_property(GLOBAL APPEND PROPERTY TAP_FILES ${output})
-  if(TARGET tappack_host)
-    add_dependencies(${name} tappack_host)
+  if(TARGET pc_programs)
+    add_dependencies(${name} pc_programs)
   endif()
 endfunction()

@@ -47,6 +47,9 @@ typedef struct {
                           with null: {"--fail", "open:EIO@3", "--disk-full",
                           "5000", NULL}; null: none (see the README) */
     int traceCalls;    /* trace every call that the faults count */
+    int noOutputs;     /* non-zero: neither trace.txt nor console.bin is
+                          written (runs of millions of inputs would fill
+                          any file); the console then opens nowhere */
 } EmuOptions;
 
 /* What TAP_GetVersion answers: above 0xFFFF, so that a TAP keeps only the
@@ -62,8 +65,7 @@ void emuDefaultOptions(EmuOptions *options);
 
 /* Starts a fresh receiver: empties the task table, opens trace.txt and
  * console.bin in the output folder (a link in their place is replaced,
- * never followed), makes the private folder for the loaded TAPs' copies
- * (under TMPDIR or /tmp), maps /mnt/hd to the disk folder, turns on
+ * never followed), maps /mnt/hd to the disk folder, turns on
  * confinement and the faults, whose counts start at 0.  The strings in
  * options are copied.  Returns 1, or 0 with a one-line reason in err (a
  * bad fault among them). */

@@ -4,8 +4,11 @@
  * the screens in the output folder.  tapemu as the user starts it is the
  * host side, which runs the receiver (the firmware and every TAP) in the
  * sandbox: tapemu again, with --receiver-side, taking the key script
- * through the channel.  --no-sandbox plays the receiver in this process.
- * Builds on every other room.
+ * through the channel.  --no-sandbox plays the receiver in this process;
+ * with --window it too runs the receiver side as a process of its own,
+ * only without the sandbox, so that the window's libraries never meet the
+ * firmware's interposed libc calls or its state.  Builds on every other
+ * room.
  */
 #include <dirent.h>
 #include <stdio.h>
@@ -20,6 +23,7 @@
 #include "../base/channel.h"
 #include "../host/host.h"
 #include "../platform/platform.h"
+#include "../host/window.h"
 #include "../receiver/receiver.h"
 #include "../tapemu.h"
 
@@ -32,22 +36,11 @@ static const int EXIT_RUN = 1;
 static const int IDLE_KEY = HOST_IDLE;  // a non-key event in the script
 static const int IDLE_AFTER_SCRIPT = 3;
 
-struct KeyName {
-    const char *name;
-    long code;
-};
-
-static const KeyName keyNames[] = {
-    {"OK", 0x1001E},       {"EXIT", 0x10017},     {"BACK", 0x10012},        {"LEFT", 0x1000F},
-    {"FORWARD", 0x10013},  {"RIGHT", 0x10011},    {"PANEL_OK", 0x5},        {"PANEL_EXIT", 0x6},
-    {"PANEL_BACK", 0x1},   {"PANEL_FORWARD", 0x2}, {"IDLE", IDLE_KEY},
-};
-
 static void usage(void) {
     fputs("usage: tapemu --disk DIR --out DIR [--keys \"OK EXIT 0x10012 ...\"] [--language N]\n"
           "              [--time \"YYYY-MM-DD HH:MM:SS\"] [--utf8-firmware] [--pts N|none]\n"
           "              [--autostart] [--trace-all] [--no-pictures] [--chdir-status OK,FAIL]\n"
-          "              [--cwd-form plain|slash] [--no-sandbox]\n"
+          "              [--cwd-form plain|slash] [--no-sandbox] [--window [--scale N]]\n"
           "              [--fail CALL:ERRNO[@N]] [--disk-full BYTES] [--short-write N]\n"
           "              [--read-only PATH] [--heap-blocks N] [--trace-calls] TAP...\n"
           "       tapemu --sandbox-check\n",
@@ -61,11 +54,7 @@ static int fail(int status, const std::string &reason) {
 
 /* One key of the script: a name or a number (0x.. hex, else decimal). */
 static bool parseKey(const std::string &word, long *code) {
-    for (const KeyName &k : keyNames)
-        if (word == k.name) {
-            *code = k.code;
-            return true;
-        }
+    if (hostKeyCode(word, code)) return true;
     char *end = nullptr;
     unsigned long v = strtoul(word.c_str(), &end, 0);
     if (word.empty() || *end || word[0] == '-' || v > 0xFFFFFFFFul) return false;
@@ -154,28 +143,39 @@ static bool inTheSandbox(void) {
     return noNewPrivileges && filtered;
 }
 
-/* The receiver side: the channel's descriptors as "EVENTS:COMMANDS:RING". */
-static int receiverSide(const std::string &channel, bool check, EmuOptions &options,
+/* The receiver side: the channel's descriptors as "EVENTS:COMMANDS:RING".
+ * In the sandbox the kernel confines it; unconfined (the host side's
+ * --no-sandbox --window) it plays the receiver as --no-sandbox does, on
+ * the disk and output folders given, writing trace.txt and console.bin
+ * itself, and takes only its events from the channel and sends its
+ * screens there. */
+static int receiverSide(const std::string &channel, bool check, bool unconfined, EmuOptions &options,
                         const std::vector<std::string> &taps, bool autostart) {
     int events = -1, commands = -1, ring = -1;
     char extra;
-    if (sscanf(channel.c_str(), "%d:%d:%d%c", &events, &commands, &ring, &extra) != 3 || !inTheSandbox() ||
-        !channelOpen(events, commands, ring))
+    if (sscanf(channel.c_str(), "%d:%d:%d%c", &events, &commands, &ring, &extra) != 3 ||
+        (!unconfined && !inTheSandbox()) || !channelOpen(events, commands, ring))
         return fail(EXIT_USAGE, "--receiver-side is tapemu's own: its host side starts it in the sandbox");
     if (!channelHello()) return EXIT_RUN;
     if (check) return channelDone() ? 0 : EXIT_RUN;
     setvbuf(stdout, nullptr, _IOLBF, 0);  // as on a terminal, in step with the shell's output
     char err[512] = "";
-    if (!emuStartConfined(&options, err, sizeof err)) {
+    if (!(unconfined ? emuStart(&options, err, sizeof err) : emuStartConfined(&options, err, sizeof err))) {
         fail(EXIT_RUN, err);
         channelDone();
         return EXIT_RUN;
     }
     Script script = {nullptr, 0};
-    int status = play(taps, autostart, EMU_MOUNT, script);
+    int status = play(taps, autostart, unconfined ? options.disk : EMU_MOUNT, script);
     emuStop();
     channelDone();
     return status;
+}
+
+static void warnUnconfined(void) {
+    fputs("tapemu: warning: --no-sandbox: the TAPs run unconfined, with only tapemu's own checks of libc's "
+          "path calls between them and your files\n",
+          stderr);
 }
 
 /* The receiver's options as the receiver side's command line gives them;
@@ -205,7 +205,9 @@ int tapemuMain(int argc, char **argv) {
     emuDefaultOptions(&options);
     options.pictures = TAPEMU_PICTURES;
     std::string disk, out, keys, channel;
-    bool autostart = false, noSandbox = false, sandboxCheck = false, check = false;
+    bool autostart = false, noSandbox = false, sandboxCheck = false, check = false, unconfined = false;
+    bool window = false;
+    int scale = 0;  // 0: not given
     std::vector<std::string> taps;
     std::vector<std::string> faults;  // option and value, in turn
 
@@ -214,7 +216,8 @@ int tapemuMain(int argc, char **argv) {
         bool hasValue = i + 1 < argc;
         const char *value = hasValue ? argv[i + 1] : nullptr;
         if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts" ||
-            a == "--chdir-status" || a == "--cwd-form" || a == "--receiver-side" || faultsIsOption(a)) {
+            a == "--chdir-status" || a == "--cwd-form" || a == "--receiver-side" || a == "--scale" ||
+            faultsIsOption(a)) {
             if (!hasValue) return fail(EXIT_USAGE, "option " + a + " needs a value");
             i++;
         }
@@ -272,6 +275,14 @@ int tapemuMain(int argc, char **argv) {
             channel = value;
         } else if (a == "--check" && !channel.empty()) {
             check = true;
+        } else if (a == "--unconfined" && !channel.empty()) {
+            unconfined = true;
+        } else if (a == "--window") {
+            window = true;
+        } else if (a == "--scale") {
+            if (!parseInt(value, &scale) || scale < 1 || scale > WINDOW_MAX_SCALE)
+                return fail(EXIT_USAGE, "bad scale " + std::string(value) + " (wanted 1 to " +
+                                            std::to_string(WINDOW_MAX_SCALE) + ")");
         } else if (a == "--help" || a == "-h") {
             usage();
             return 0;
@@ -285,8 +296,19 @@ int tapemuMain(int argc, char **argv) {
     for (const std::string &w : faults) faultWords.push_back(w.c_str());
     faultWords.push_back(nullptr);
     options.faults = faultWords.data();
-    if (!channel.empty()) return receiverSide(channel, check, options, taps, autostart);
+    if (!channel.empty()) {
+        options.disk = disk.c_str();
+        options.out = out.c_str();
+        return receiverSide(channel, check, unconfined, options, taps, autostart);
+    }
     if (sandboxCheck) return hostSandboxCheck();
+    if (scale && !window) return fail(EXIT_USAGE, "--scale is the window's: it needs --window");
+    if (window && !windowAvailable())
+        return fail(EXIT_USAGE, "--window opens a window in the PC build of tapemu only (build/host/tapemu): "
+                                "this receiver build has no SDL2");
+    const char *x11 = getenv("DISPLAY"), *wayland = getenv("WAYLAND_DISPLAY");
+    if (window && !(x11 && *x11) && !(wayland && *wayland))
+        return fail(EXIT_RUN, "--window needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set");
     if (argc <= 1) {
         usage();
         return EXIT_USAGE;
@@ -307,20 +329,28 @@ int tapemuMain(int argc, char **argv) {
         script.push_back(code);
         at = end;
     }
-    if (!noSandbox) {
+    if (!noSandbox || window) {
+        if (noSandbox) {
+            std::string reason;
+            if (!hostFolders(disk, out, reason)) return fail(EXIT_RUN, reason);
+            warnUnconfined();
+        }
         HostRun run;
         run.disk = disk, run.out = out, run.taps = taps, run.keys = script;
-        run.receiverOptions = receiverOptions(options, autostart, faults);
         run.pictures = options.pictures != 0;
+        // the window shows every synced screen, with or without the PNGs
+        if (window) options.pictures = 1;
+        run.receiverOptions = receiverOptions(options, autostart, faults);
         run.pts = options.firstPts;
+        run.window = window;
+        run.scale = scale ? scale : 1;
+        run.unconfined = noSandbox;
         return hostRun(run);
     }
 
     std::string reason;
     if (!hostFolders(disk, out, reason)) return fail(EXIT_RUN, reason);
-    fputs("tapemu: warning: --no-sandbox: the TAPs run unconfined, with only tapemu's own checks of libc's "
-          "path calls between them and your files\n",
-          stderr);
+    warnUnconfined();
     options.disk = disk.c_str();
     options.out = out.c_str();
     char err[512] = "";

@@ -21,8 +21,18 @@ struct HostRun {
     std::vector<std::string> receiverOptions;  /* for the receiver side: --language 2 ... */
     bool pictures = false;                     /* screen-NNNN.png for every synced frame */
     int pts = 0;                               /* the console's /dev/pts/N; -1: none */
+    bool window = false;                       /* the screen in a window, the keyboard as the remote */
+    int scale = 1;                             /* the window's pixels per screen pixel */
+    /* No sandbox (--no-sandbox --window): the receiver side is a plain
+     * child process that writes trace.txt and console.bin itself and
+     * keeps to tapemu's own checks of libc's path calls. */
+    bool unconfined = false;
 };
 enum { HOST_IDLE = -1 };
+
+/* The code of a remote key by its name in a key script (OK, EXIT, BACK,
+ * ..., DIGIT_0 to DIGIT_9; IDLE gives HOST_IDLE); false for another name. */
+bool hostKeyCode(const std::string &name, long *code);
 
 /* Whether disk is an existing folder and out exists (it is created when
  * missing) apart from it: neither the same folder nor inside the other.
@@ -38,9 +48,11 @@ bool hostFolders(const std::string &disk, const std::string &out, std::string &r
 bool hostPlaceTap(int diskFolder, const std::string &disk, const std::string &tap, std::string &firmwarePath,
                   std::string &reason);
 
-/* Runs the receiver side in the sandbox until it ends.  Returns tapemu's
- * exit status: the receiver side's, or 1 after a one-line reason on
- * stderr (no sandbox, a crash of the receiver side). */
+/* Runs the receiver side in the sandbox until it ends: the key script,
+ * then, with a window, the keys pressed in it until it is closed.
+ * Returns tapemu's exit status: the receiver side's, or 1 after a
+ * one-line reason on stderr (no sandbox, no window, a crash of the
+ * receiver side). */
 int hostRun(const HostRun &run);
 
 /* Makes the sandbox around a receiver side that only says hello: prints

@@ -5,10 +5,15 @@
  * through descriptors opened here before the receiver side starts, so no
  * link that a TAP plants can redirect them (and the sandbox shows the
  * output folder read-only anyway).  Whatever the receiver side sends is
- * checked before it is used: a TAP shares its address space.
+ * checked before it is used: a TAP shares its address space.  With a
+ * window, the same loop shows every synced screen and takes the keys
+ * pressed in it, so the window stays live while a TAP holds the
+ * receiver's thread: the keys wait in the command pipe, in order, until
+ * the receiver side reads its next command.
  */
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -24,9 +29,11 @@
 #include "../display/picture.h"
 #include "../sandbox/sandbox.h"
 #include "host.h"
+#include "window.h"
 
 static const int EXIT_RUN = 1;
 static const int POLL_MILLISECONDS = 100;
+static const int WINDOW_POLL_MILLISECONDS = 15;  // how soon the window answers the desktop and the keyboard
 
 static void complain(const std::string &line) {
     std::string text = "tapemu: " + line + "\n";
@@ -58,6 +65,11 @@ struct Session {
     int events = -1, stdoutPipe = -1, stderrPipe = -1, commands = -1, console = -1;
     int outFolder = -1, trace = -1, consoleCopy = -1;
     bool pictures = false;
+    bool window = false;        // the window is open
+    bool scriptEnded = false;   // the end of the script ("E") is in pendingCommands
+    size_t keysPressed = 0;     // in the window
+    std::vector<uint32_t> screen;  // the last synced screen
+    bool screenShown = true;       // ... is in the window
     std::string pendingCommands;
     std::vector<unsigned char> records;  // event bytes not taken yet
     ChannelRing *ring = nullptr;
@@ -111,12 +123,14 @@ static void takeFrame(Session &s, const unsigned char *payload, uint32_t length)
         return;
     }
     s.frames++;
+    if ((!s.pictures || s.outFolder < 0) && !s.window) return;
+    s.screen.resize((size_t)size[0] * size[1]);
+    memcpy(s.screen.data(), payload + sizeof size, s.screen.size() * 4);
+    s.screenShown = false;
     if (!s.pictures || s.outFolder < 0) return;
-    std::vector<uint32_t> pixels((size_t)size[0] * size[1]);
-    memcpy(pixels.data(), payload + sizeof size, pixels.size() * 4);
     char name[32];
     snprintf(name, sizeof name, "screen-%04d.png", s.frames);
-    PictureBuffer picture = {pixels.data(), (int)size[0], (int)size[1]};
+    PictureBuffer picture = {s.screen.data(), (int)size[0], (int)size[1]};
     int fd = freshOutput(s.outFolder, name);
     if (fd < 0 || !pictureWritePngFd(fd, &picture)) complain(std::string("cannot write ") + name);
 }
@@ -193,13 +207,38 @@ static void drainIdle(Session &s) {
     drainTo(s, head);
 }
 
+/* The command line of one event: a key, or HOST_IDLE for an idle event. */
+static std::string commandFor(long key) {
+    char line[32];
+    snprintf(line, sizeof line, key == HOST_IDLE ? "I\n" : "K %lx\n", (unsigned long)key);
+    return line;
+}
+
+/* The newest screen into the window, the keys pressed there into the
+ * commands, and the end of the script once it has been closed. */
+static void serveWindow(Session &s) {
+    if (!s.window) return;
+    if (!s.screenShown) windowShow(s.screen.data());
+    s.screenShown = true;
+    std::vector<long> keys;
+    bool open = windowEvents(keys);
+    for (long key : keys) s.pendingCommands += commandFor(key);
+    s.keysPressed += keys.size();
+    if (!open) {
+        // as the end of a key script: what was pressed, then the end
+        s.window = false;
+        s.pendingCommands += "E\n";
+        s.scriptEnded = true;
+    }
+}
+
 static void relayUntilTheEnd(Session &s) {
     while (s.events >= 0 || s.stdoutPipe >= 0 || s.stderrPipe >= 0) {
         struct pollfd p[5];
         int *fds[5] = {&s.events, &s.stdoutPipe, &s.stderrPipe, &s.console, &s.commands};
         for (int i = 0; i < 5; i++) p[i] = {*fds[i], (short)(i == 4 ? POLLOUT : POLLIN), 0};
         if (s.pendingCommands.empty()) p[4].fd = -1;
-        if (poll(p, 5, POLL_MILLISECONDS) < 0 && errno != EINTR) break;
+        if (poll(p, 5, s.window ? WINDOW_POLL_MILLISECONDS : POLL_MILLISECONDS) < 0 && errno != EINTR) break;
         if (p[0].revents) {
             if (s.recordsDamaged) {
                 std::vector<unsigned char> dropped;
@@ -216,12 +255,13 @@ static void relayUntilTheEnd(Session &s) {
         if (p[4].revents) {
             ssize_t n = write(s.commands, s.pendingCommands.data(), s.pendingCommands.size());
             if (n > 0) s.pendingCommands.erase(0, (size_t)n);
-            if ((n < 0 && errno != EAGAIN && errno != EINTR) || s.pendingCommands.empty()) {
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || (s.pendingCommands.empty() && s.scriptEnded)) {
                 s.pendingCommands.clear();
                 closeFd(s.commands);
             }
         }
         drainIdle(s);
+        serveWindow(s);
     }
 }
 
@@ -247,9 +287,10 @@ static bool makeConsole(Session &s, int *bind) {
 /* Starts the receiver side on the disk folder with the given arguments
  * and relays until it has ended; the outputs in s may be -1.  Returns the
  * exit status as hostRun does. */
-static int runReceiverSide(Session &s, int diskFolder, int pts, const std::vector<std::string> &arguments,
-                           std::vector<std::string> *command) {
+static int runReceiverSide(Session &s, int diskFolder, int pts, bool unconfined,
+                           const std::vector<std::string> &arguments, std::vector<std::string> *command) {
     SandboxRequest request;
+    request.unconfined = unconfined;
     request.diskFd = diskFolder;
     request.pts = pts;
     request.receiverArgs = arguments;
@@ -259,7 +300,7 @@ static int runReceiverSide(Session &s, int diskFolder, int pts, const std::vecto
     if (ring >= 0 && ftruncate(ring, CHANNEL_RING_BYTES) == 0)
         memory = mmap(nullptr, CHANNEL_RING_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, ring, 0);
     bool ready = memory != MAP_FAILED && makePipe(in) && makePipe(out) && makePipe(err) && makePipe(events) &&
-                 makePipe(commands) && (pts < 0 || makeConsole(s, &consoleBind));
+                 makePipe(commands) && (pts < 0 || unconfined || makeConsole(s, &consoleBind));
     pid_t pid = -1;
     std::string reason = "cannot make the sandbox: " + std::string(strerror(errno));
     if (ready) {
@@ -297,12 +338,12 @@ static int runReceiverSide(Session &s, int diskFolder, int pts, const std::vecto
     }
     if (!s.hello) {
         std::string first = s.early.substr(0, s.early.find('\n'));
-        complain(sandboxRefusal(first));
+        complain(unconfined ? "the receiver side did not start (" + first + ")" : sandboxRefusal(first));
         return EXIT_RUN;
     }
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (code > 128) {
-        // bwrap gives a command killed by signal N as 128 + N
+        // bwrap gives a command killed by signal N as 128 + N (as the code above does without bwrap)
         complain(std::string("the receiver side crashed (") + strsignal(code - 128) +
                  "); trace.txt keeps everything up to the crash");
         return EXIT_RUN;
@@ -317,6 +358,19 @@ static int runReceiverSide(Session &s, int diskFolder, int pts, const std::vecto
     return code;
 }
 
+/* The window's title: tapemu and the first TAP's file name. */
+static std::string windowTitle(const HostRun &run) {
+    if (run.taps.empty()) return "tapemu";
+    const std::string &tap = run.taps[0];
+    return "tapemu: " + tap.substr(tap.rfind('/') + 1);
+}
+
+/* A folder's absolute path, for a receiver side that starts elsewhere. */
+static std::string absolute(const std::string &folder) {
+    char real[PATH_MAX];
+    return realpath(folder.c_str(), real) ? real : folder;
+}
+
 int hostRun(const HostRun &run) {
     signal(SIGPIPE, SIG_IGN);  // a receiver side that is gone is no reason to die
     std::string reason;
@@ -324,34 +378,49 @@ int hostRun(const HostRun &run) {
         complain(reason);
         return EXIT_RUN;
     }
+    if (run.window) {
+        if (!windowOpen(windowTitle(run), run.scale, reason)) {
+            complain(reason);
+            return EXIT_RUN;
+        }
+        fputs(windowKeyMap().c_str(), stdout);
+        fflush(stdout);
+    }
     Session s;
     s.pictures = run.pictures;
+    s.window = run.window;
     int disk = open(run.disk.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     s.outFolder = open(run.out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     std::vector<std::string> arguments = run.receiverOptions;
+    if (run.unconfined)
+        arguments.insert(arguments.begin(), {"--unconfined", "--disk", absolute(run.disk), "--out",
+                                             absolute(run.out), "--pts",
+                                             run.pts < 0 ? "none" : std::to_string(run.pts)});
     bool placed = disk >= 0 && s.outFolder >= 0;
     for (size_t i = 0; placed && i < run.taps.size(); i++) {
         std::string firmwarePath;
         placed = hostPlaceTap(disk, run.disk, run.taps[i], firmwarePath, reason);
         arguments.push_back(firmwarePath);
     }
-    s.trace = placed ? freshOutput(s.outFolder, "trace.txt") : -1;
-    s.consoleCopy = placed ? freshOutput(s.outFolder, "console.bin") : -1;
+    // without the sandbox the receiver side writes trace.txt and console.bin itself
+    bool outputs = placed && !run.unconfined;
+    s.trace = outputs ? freshOutput(s.outFolder, "trace.txt") : -1;
+    s.consoleCopy = outputs ? freshOutput(s.outFolder, "console.bin") : -1;
     int status = EXIT_RUN;
-    if (!placed || s.trace < 0 || s.consoleCopy < 0) {
+    if (!placed || (outputs && (s.trace < 0 || s.consoleCopy < 0))) {
         complain(reason.empty() ? "cannot write the outputs in " + run.out : reason);
     } else {
-        for (long key : run.keys) {
-            char line[32];
-            snprintf(line, sizeof line, key == HOST_IDLE ? "I\n" : "K %lx\n", (unsigned long)key);
-            s.pendingCommands += line;
+        for (long key : run.keys) s.pendingCommands += commandFor(key);
+        if (!run.window) {
+            s.pendingCommands += "E\n";
+            s.scriptEnded = true;
         }
-        s.pendingCommands += "E\n";
-        status = runReceiverSide(s, disk, run.pts, arguments, nullptr);
+        status = runReceiverSide(s, disk, run.pts, run.unconfined, arguments, nullptr);
     }
+    windowClose();
     if (status == 0) {
-        printf("tapemu: ran %zu key(s); trace in %s/trace.txt, console in %s/console.bin", run.keys.size(),
-               run.out.c_str(), run.out.c_str());
+        printf("tapemu: ran %zu key(s); trace in %s/trace.txt, console in %s/console.bin",
+               run.keys.size() + s.keysPressed, run.out.c_str(), run.out.c_str());
         if (s.frames && s.pictures) printf(", %d screen(s) as %s/screen-NNNN.png", s.frames, run.out.c_str());
         printf("\n");
         fflush(stdout);
@@ -371,8 +440,9 @@ int hostSandboxCheck(void) {
     int disk = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     Session s;
     s.pendingCommands = "E\n";
+    s.scriptEnded = true;
     std::vector<std::string> command;
-    int status = runReceiverSide(s, disk, 0, {"--check"}, &command);
+    int status = runReceiverSide(s, disk, 0, false, {"--check"}, &command);
     close(disk);
     rmdir(folder.c_str());
     if (status != 0) return EXIT_RUN;

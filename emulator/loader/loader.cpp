@@ -22,6 +22,7 @@
 
 #include "../calls/calls.h"
 #include "../platform/platform.h"
+#include "../receiver/receiver.h"
 #include "../tasks/tasks.h"
 #include "loader.h"
 
@@ -48,10 +49,12 @@ static std::string privateCopy(const std::string &host, std::string &reason) {
     std::vector<unsigned char> bytes;
     reason = "cannot read the file";
     if (!loaderReadWhole(host, bytes)) return "";
+    reason = "cannot make a private folder for the TAP files under TMPDIR or /tmp";
+    const std::string &folder = receiverCopiesFolder();
+    if (folder.empty()) return "";
     reason = "cannot copy it into the receiver's private folder";
-    if (emu.tapCopies.empty()) return "";
     std::string name = host.substr(host.rfind('/') + 1);
-    std::string copy = emu.tapCopies + "/" + std::to_string(copies.size() + 1) + "-" + name;
+    std::string copy = folder + "/" + std::to_string(copies.size() + 1) + "-" + name;
     // the copies folder lies outside the disk: the platform's own calls write it
     REAL(open);
     REAL(unlink);

@@ -23,6 +23,13 @@ std::string emuMapPath(const char *path) {
     if (!emu.started || emu.kernelConfined || !isMounted(path)) return path;
     return emu.disk + (path + 7);
 }
+
+bool emuIsMountParent(const char *path) {
+    if (!path || !emu.started || emu.kernelConfined || strncmp(path, "/mnt", 4) != 0) return false;
+    path += 4;
+    while (*path == '/') path++;
+    return *path == 0;
+}
 /* ---- Confinement ---------------------------------------------------- */
 
 static std::string parentOf(const std::string &path) {

@@ -243,6 +243,10 @@ EMU_EXPORT int mkdir(const char *path, mode_t mode) {
     REAL(mkdir);
     FaultScope scope(CALLER);
     if (int error = faultsPath(scope, FAULT_MKDIR, unchecked(path), FAULT_CREATES)) return failWith(error);
+    if (emuIsMountParent(unchecked(path))) {
+        errno = EEXIST;
+        return -1;
+    }
     std::string mapped = emuMapPath(path);
     struct stat64 st;
     if (!emuMayChange(mapped, false)) {
@@ -295,11 +299,13 @@ EMU_EXPORT int utime(const char *path, const struct utimbuf *times) {
     REAL(utime);
     FaultScope scope(CALLER);
     if (int error = faultsPath(scope, FAULT_UTIME, unchecked(path), FAULT_CHANGES)) return failWith(error);
+    if (emuIsMountParent(unchecked(path))) return 0;  // the receiver's /mnt, not the PC's
     return onMapped(real_utime, path, true, times);
 }
 
 EMU_EXPORT int utimes(const char *path, const struct timeval times[2]) {
     REAL(utimes);
+    if (emuIsMountParent(unchecked(path))) return 0;
     return onMapped(real_utimes, path, true, times);
 }
 

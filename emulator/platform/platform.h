@@ -38,6 +38,13 @@ std::string emuHostPath(const std::string &firmwarePath);
 /* A Linux path of the receiver as the PC has it: /mnt/hd -> disk folder. */
 std::string emuMapPath(const char *path);
 
+/* Whether the path is "/mnt" itself (with or without final slashes) while
+ * a receiver runs in this process: the receiver's own folder above its
+ * disk, which exists there and whose times the receiver sets (the
+ * archive's first entries are "mnt/" and "mnt/hd/").  The PC's /mnt stays
+ * untouched. */
+bool emuIsMountParent(const char *path);
+
 /* Whether a call may create, change or delete the (mapped) path while a
  * receiver runs: only inside the disk and output folders.
  * followFinalLink: whether the call follows a final symbolic link. */

@@ -47,9 +47,8 @@ static bool within(const std::string &path, const std::string &root) {
                             path[root.size()] == '/');
 }
 
-/* The private folder for the copies of the loaded TAP files: a fresh one
- * under TMPDIR (else /tmp), never inside the disk or output folder.  ""
- * when none can be made. */
+/* A fresh folder under TMPDIR (else /tmp), never inside the disk or
+ * output folder.  "" when none can be made. */
 static std::string makeCopiesFolder(void) {
     const char *tmp = getenv("TMPDIR");
     const char *bases[] = {tmp && *tmp ? tmp : "/tmp", "/tmp"};
@@ -63,6 +62,11 @@ static std::string makeCopiesFolder(void) {
         rmdir(pattern.c_str());
     }
     return "";
+}
+
+const std::string &receiverCopiesFolder(void) {
+    if (emu.tapCopies.empty()) emu.tapCopies = makeCopiesFolder();
+    return emu.tapCopies;
 }
 
 /* Removes the copies folder and the copies left in it. */
@@ -103,9 +107,8 @@ static void copyFaults(void) {
 }
 
 /* The rest of a start, on the folders in emu: the faults, the clock, no
- * pictures, a fresh heap, an empty task table and screen, the private
- * folder for the copies of loaded TAP files, the UTF-8 routine when asked
- * for. */
+ * pictures, a fresh heap, an empty task table and screen, the UTF-8
+ * routine when asked for. */
 static int startFresh(char *err, size_t errSize) {
     copyFaults();
     std::string failure;
@@ -123,9 +126,7 @@ static int startFresh(char *err, size_t errSize) {
     emuLookupReset();
     osdReset();
     std::string lib;
-    if ((emu.tapCopies = makeCopiesFolder()).empty())
-        failure = "cannot make a private folder for the TAP files under TMPDIR or /tmp";
-    else if (emu.options.utf8Firmware && !loadUtf8Firmware(lib))
+    if (emu.options.utf8Firmware && !loadUtf8Firmware(lib))
         failure = "cannot load " + lib;
     if (!failure.empty()) {
         traceClose();
@@ -167,6 +168,7 @@ int emuStart(const EmuOptions *options, char *err, size_t errSize) {
     emu.diskReal = realpath(emu.disk.c_str(), real) ? real : emu.disk;
     emu.outReal = realpath(emu.out.c_str(), real) ? real : emu.out;
 
+    if (options->noOutputs) return startFresh(err, errSize);
     if (!traceOpen(emu.out + "/trace.txt")) {
         setError(err, errSize, "cannot create " + emu.out + "/trace.txt");
         return 0;

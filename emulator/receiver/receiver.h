@@ -8,6 +8,8 @@
 
 #include <stddef.h>
 
+#include <string>
+
 #include "../tapemu.h"
 
 /* Starts a fresh receiver as emuStart does, but where the kernel confines
@@ -16,5 +18,11 @@
  * channel (open it first).  options->disk and ->out are not used.
  * Returns 1, or 0 with a one-line reason in err. */
 int emuStartConfined(const EmuOptions *options, char *err, size_t errSize);
+
+/* The private folder for the copies of the loaded TAP files (see
+ * emuLoadTap), made at the first load of a receiver's run under TMPDIR
+ * (else /tmp), never inside the disk or output folder, and removed by
+ * emuStop.  "" when none can be made. */
+const std::string &receiverCopiesFolder(void);
 
 #endif

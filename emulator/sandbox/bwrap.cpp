@@ -16,6 +16,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,14 +82,22 @@ bool sandboxCommand(const SandboxRequest &request, std::vector<std::string> &arg
     std::string library;
     std::string folder = libraryFolder(&library);
     std::string bwrap = findInPath("bwrap");
-    if (bwrap.empty()) {
+    if (bwrap.empty() && !request.unconfined) {
         reason = "cannot make the sandbox: bwrap is not installed (apt-get install bubblewrap)";
         return false;
     }
     std::string receiver = folder + "/tapemu", filter = folder + "/tapemu-seccomp.bpf";
     if (!isProgram(receiver)) {
-        reason = "cannot make the sandbox: no " + receiver + " beside " + library;
+        reason = std::string(request.unconfined ? "cannot start the receiver side" : "cannot make the sandbox") +
+                 ": no " + receiver + " beside " + library;
         return false;
+    }
+    std::string channel = std::to_string(SANDBOX_EVENTS_FD) + ":" + std::to_string(SANDBOX_COMMANDS_FD) + ":" +
+                          std::to_string(SANDBOX_RING_FD);
+    if (request.unconfined) {
+        argv = {receiver, "--receiver-side", channel};
+        argv.insert(argv.end(), request.receiverArgs.begin(), request.receiverArgs.end());
+        return true;
     }
     if (access(filter.c_str(), R_OK) != 0) {
         reason = "cannot make the sandbox: no seccomp filter " + filter + " (build the tapemu target)";
@@ -135,8 +144,7 @@ bool sandboxCommand(const SandboxRequest &request, std::vector<std::string> &arg
     argv.insert(argv.end(), emulator.begin(), emulator.end());
     argv.push_back(receiver);
     argv.push_back("--receiver-side");
-    argv.push_back(std::to_string(SANDBOX_EVENTS_FD) + ":" + std::to_string(SANDBOX_COMMANDS_FD) + ":" +
-                   std::to_string(SANDBOX_RING_FD));
+    argv.push_back(channel);
     argv.insert(argv.end(), request.receiverArgs.begin(), request.receiverArgs.end());
     return true;
 }
@@ -160,8 +168,8 @@ pid_t sandboxStart(const SandboxRequest &request, std::string &reason) {
     std::vector<std::string> args;
     if (!sandboxCommand(request, args, reason)) return -1;
     std::string filter = libraryFolder() + "/tapemu-seccomp.bpf";
-    int seccomp = open(filter.c_str(), O_RDONLY | O_CLOEXEC);
-    if (seccomp < 0) {
+    int seccomp = request.unconfined ? -1 : open(filter.c_str(), O_RDONLY | O_CLOEXEC);
+    if (seccomp < 0 && !request.unconfined) {
         reason = "cannot make the sandbox: cannot open " + filter + ": " + strerror(errno);
         return -1;
     }
@@ -170,7 +178,10 @@ pid_t sandboxStart(const SandboxRequest &request, std::string &reason) {
     argv.push_back(nullptr);
     const int sources[FIRST_UNUSED_FD] = {request.stdinFd,  request.stdoutFd, request.stderrFd,
                                          request.eventsFd, request.commandsFd, request.ringFd,
-                                         seccomp,          request.diskFd,   request.consoleFd};
+                                         seccomp,
+                                         request.unconfined ? -1 : request.diskFd,
+                                         request.unconfined ? -1 : request.consoleFd};
+    pid_t parent = getpid();
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -189,12 +200,14 @@ pid_t sandboxStart(const SandboxRequest &request, std::string &reason) {
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
+        // without bwrap's --die-with-parent: the same through the kernel
+        if (request.unconfined && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)) _exit(127);
         execv(argv[0], argv.data());
         dprintf(2, "cannot run %s: %s\n", argv[0], strerror(errno));
         _exit(127);
     }
     int saved = errno;
-    close(seccomp);
+    if (seccomp >= 0) close(seccomp);
     if (pid < 0) reason = std::string("cannot start bwrap: ") + strerror(saved);
     return pid;
 }

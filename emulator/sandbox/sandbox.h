@@ -25,13 +25,19 @@ struct SandboxRequest {
     int consoleFd = -1;  /* bound at /dev/pts/<pts>; -1: no console */
     int pts = 0;
     std::vector<std::string> receiverArgs;  /* after --receiver-side 3:4:5 */
+    /* No sandbox: the receiver side as a plain child process with the
+     * same descriptors (diskFd and consoleFd not used), which dies with
+     * tapemu; for a host side that needs the two processes without the
+     * sandbox (tapemu --no-sandbox --window). */
+    bool unconfined = false;
 };
 
 enum { SANDBOX_EVENTS_FD = 3, SANDBOX_COMMANDS_FD = 4, SANDBOX_RING_FD = 5 };
 
 /* The command line that sandboxStart runs: bwrap and its options, then
  * [qemu-mipsel -L PREFIX] tapemu --receiver-side 3:4:5 and the receiver
- * arguments.  False with a one-line reason when a piece is missing (bwrap,
+ * arguments (for an unconfined request: tapemu --receiver-side 3:4:5 and
+ * the arguments).  False with a one-line reason when a piece is missing (bwrap,
  * the filter, tapemu beside the firmware library, qemu). */
 bool sandboxCommand(const SandboxRequest &request, std::vector<std::string> &argv, std::string &reason);
 
