@@ -401,6 +401,10 @@ std::vector<Scenario> faultScenarios() {
         faulty("SystemFails", {"--fail", "system:EAGAIN"}, false, End::Installed, kToAutoStart),
         faulty("ReadOnlyFolderOverAnEarlierInstallation", {"--read-only", "/" + web.substr(0, web.size() - 1)}, true),
         faulty("ReadOnlyFolderOnAFreshDisk", {"--read-only", "/" + web.substr(0, web.size() - 1)}),
+        faulty("LogFileCannotBeCreatedSoTheFirstLineMakesIt",
+               {"--fail", "open:EACCES@{open ProgramFiles/Settings/Logs/Zephyrdesk-Install.log}"}),
+        faulty("LogFolderCannotBeMadeSoLinesGoToTheConsoleOnly", {"--fail", "mkdir:EROFS@{mkdir ProgramFiles/Settings/}"}),
+        faulty("ReadOnlySettingsFolder", {"--read-only", "/ProgramFiles/Settings"}),
         faulty("TwoFaultsAtOnce", {"--fail", "write:EIO@{write " + fonts + "DejaVu-copyright.txt}", "--fail",
                                    "utime:EPERM@{utime ProgramFiles/Zephyrdesk.tap}"}),
         faulty("HeapWithoutBlocks", {"--heap-blocks", "0"}, false, End::NoInstance),
@@ -459,7 +463,7 @@ struct Expected {
 void LogModel::push_back(const std::string &text) {
     e.log.push_back(text);
     e.faults.marks.push_back({"line " + text, {0, e.faults.written}});
-    if (e.faults.call("open", rel, true, true, e.tree)) return;
+    if (!e.tree.count("ProgramFiles/Settings/Logs/") || e.faults.call("open", rel, true, true, e.tree)) return;
     for (const std::string &piece : {kTime + " ", text, std::string("\r\n")}) {
         int error;
         e.logFile += piece.substr(0, (size_t)std::max(0LL, e.faults.write(rel, (long long)piece.size(), &error)));
@@ -529,9 +533,14 @@ protected:
         e.tree = before;
         if (boot.end == End::Refused) return e;
         const std::string logRel = kLog.substr(1);
+        // a log folder that cannot be made leaves the rest undone (nothing in its place)
+        bool logFolder = true;
         for (const char *folder : {"ProgramFiles/Settings/", "ProgramFiles/Settings/Logs/"})
-            if (!e.tree.count(folder)) faults.call("mkdir", folder, true, true, e.tree), e.tree[folder] = {'d', "", -1};
-        if (!fileExists(disk + kLog)) faults.call("open", logRel, true, true, e.tree);
+            if (logFolder && !e.tree.count(folder)) {
+                logFolder = faults.call("mkdir", folder, true, true, e.tree) == 0;
+                if (logFolder) e.tree[folder] = {'d', "", -1};
+            }
+        if (logFolder && !fileExists(disk + kLog)) faults.call("open", logRel, true, true, e.tree);
         if (std::count(e.loaded.begin(), e.loaded.end(), kRemover)) e.tree.erase(kInstaller.substr(1));
 
         LogModel log{e, logRel};
