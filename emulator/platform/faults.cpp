@@ -194,6 +194,13 @@ bool faultsStart(const char *const *words, bool traceCalls, std::string &reason)
 
 void faultsStop(void) { faults = Faults(); }
 
+/* Keeps errno as the TAP left it while the faults look at a call: a call
+ * that goes on reports only what the real call does. */
+struct KeepErrno {
+    int saved = errno;
+    ~KeepErrno() { errno = saved; }
+};
+
 /* ---- Whose call it is ---------------------------------------------- */
 
 struct CallerSearch {
@@ -231,6 +238,7 @@ static bool tapCode(const void *caller) {
 }
 
 FaultScope::FaultScope(const void *caller) {
+    KeepErrno keep;
     tap = faults.active && emu.started && callDepth == 0 && (onBehalf > 0 || tapCode(caller));
     callDepth++;
 }
@@ -287,9 +295,13 @@ static void traceCall(int call, unsigned n, const std::string &what, const std::
                   extra);
 }
 
+/* One FAULT line; call is a FAULT_ number, or -1 for one of the calls
+ * that are not counted (named by uncounted, n is then 0). */
+static const char *uncounted = "";
 static void traceFault(int call, unsigned n, const std::string &what, const std::string &extra,
                        const std::string &result, const std::string &option) {
-    traceLine(std::string("FAULT ") + callNames[call] + " #" + std::to_string(n) + " " + traceString(what.c_str()) +
+    std::string number = call < 0 ? "" : " #" + std::to_string(n);
+    traceLine(std::string("FAULT ") + (call < 0 ? uncounted : callNames[call]) + number + " " + traceString(what.c_str()) +
               extra + " -> " + result + " (" + option + ")");
 }
 
@@ -318,11 +330,28 @@ static std::string parentOf(const std::string &path) {
     return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
+static int readOnlyFault(FaultScope &scope, int call, const std::string &where, int access);
+
 int faultsPath(FaultScope &scope, int call, const char *path, int access) {
+    KeepErrno keep;
     if (!scope.tap) return 0;
     std::string where = diskPathOf(path);
     if (where.empty()) return 0;
     if (int error = countAndFail(scope, call, where, "", "-1")) return error;
+    return readOnlyFault(scope, call, where, access);
+}
+
+int faultsChange(FaultScope &scope, const char *name, const char *path, int access) {
+    KeepErrno keep;
+    if (!scope.tap) return 0;
+    std::string where = diskPathOf(path);
+    if (where.empty()) return 0;
+    uncounted = name;
+    return readOnlyFault(scope, -1, where, access);
+}
+
+/* The EROFS of a read-only folder for a call that changes or creates where. */
+static int readOnlyFault(FaultScope &scope, int call, const std::string &where, int access) {
     if (access == FAULT_LOOKS) return 0;
     for (size_t i = 0; i < faults.readOnly.size(); i++) {
         if (!under(where, faults.readOnly[i])) continue;
@@ -339,6 +368,7 @@ int faultsPath(FaultScope &scope, int call, const char *path, int access) {
 }
 
 int faultsDescriptor(FaultScope &scope, int call, int fd, size_t size) {
+    KeepErrno keep;
     if (!scope.tap) return 0;
     std::string where = diskPathOfDescriptor(fd);
     if (where.empty()) return 0;
@@ -346,11 +376,13 @@ int faultsDescriptor(FaultScope &scope, int call, int fd, size_t size) {
 }
 
 int faultsSystem(FaultScope &scope, const char *command) {
+    KeepErrno keep;
     if (!scope.tap) return 0;
     return countAndFail(scope, FAULT_SYSTEM, command ? command : "", "", "-1");
 }
 
 int faultsWrite(FaultScope &scope, int fd, size_t *count) {
+    KeepErrno keep;
     if (!scope.tap) return 0;
     std::string where = diskPathOfDescriptor(fd);
     if (where.empty()) return 0;

@@ -258,23 +258,32 @@ EMU_EXPORT int mkdir(const char *path, mode_t mode) {
 
 EMU_EXPORT int rmdir(const char *path) {
     REAL(rmdir);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "rmdir", unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (holdsFolders(emuMapPath(path))) return -1;
     return onMapped(real_rmdir, path, false);
 }
 
 EMU_EXPORT int unlink(const char *path) {
     REAL(unlink);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "unlink", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_unlink, path, false);
 }
 
 EMU_EXPORT int remove(const char *path) {
     REAL(remove);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "remove", unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (holdsFolders(emuMapPath(path))) return -1;
     return onMapped(real_remove, path, false);
 }
 
 EMU_EXPORT int rename(const char *from, const char *to) {
     REAL(rename);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "rename", unchecked(from), FAULT_CHANGES)) return failWith(error);
+    if (int error = faultsChange(scope, "rename", unchecked(to), FAULT_CREATES)) return failWith(error);
     std::string a = emuMapPath(from), b = emuMapPath(to);
     if (refused(a, false) || refused(b, false) || holdsFolders(a) || holdsFolders(b)) return -1;
     return real_rename(a.c_str(), b.c_str());
@@ -282,6 +291,8 @@ EMU_EXPORT int rename(const char *from, const char *to) {
 
 EMU_EXPORT int symlink(const char *target, const char *linkPath) {
     REAL(symlink);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "symlink", unchecked(linkPath), FAULT_CREATES)) return failWith(error);
     std::string mapped = emuMapPath(linkPath);
     if (refused(mapped, false)) return -1;
     return real_symlink(target, mapped.c_str());
@@ -289,6 +300,8 @@ EMU_EXPORT int symlink(const char *target, const char *linkPath) {
 
 EMU_EXPORT int link(const char *from, const char *to) {
     REAL(link);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "link", unchecked(to), FAULT_CREATES)) return failWith(error);
     std::string a = emuMapPath(from), b = emuMapPath(to);
     // a second name inside the disk for an outside file would let later writes reach it
     if (refused(b, false) || refused(a, false)) return -1;
@@ -305,22 +318,30 @@ EMU_EXPORT int utime(const char *path, const struct utimbuf *times) {
 
 EMU_EXPORT int utimes(const char *path, const struct timeval times[2]) {
     REAL(utimes);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "utimes", unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (emuIsMountParent(unchecked(path))) return 0;
     return onMapped(real_utimes, path, true, times);
 }
 
 EMU_EXPORT int chmod(const char *path, mode_t mode) {
     REAL(chmod);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "chmod", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_chmod, path, true, mode);
 }
 
 EMU_EXPORT int truncate(const char *path, off_t length) {
     REAL(truncate);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "truncate", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_truncate, path, true, length);
 }
 
 EMU_EXPORT int truncate64(const char *path, off64_t length) {
     REAL(truncate64);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "truncate64", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_truncate64, path, true, length);
 }
 

@@ -113,6 +113,9 @@ struct FaultsOnBehalf {
 int faultsPath(FaultScope &scope, int call, const char *path, int access);
 int faultsDescriptor(FaultScope &scope, int call, int fd, size_t size);
 int faultsSystem(FaultScope &scope, const char *command);
+/* The same for a call that is not counted (name: for the trace), which
+ * only a read-only folder refuses: rmdir, unlink, rename and the like. */
+int faultsChange(FaultScope &scope, const char *name, const char *path, int access);
 
 /* A TAP's write of *count bytes to fd: 0, with *count cut short where a
  * short write or the full disk says so, or the errno it fails with; and
