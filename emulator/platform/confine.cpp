@@ -104,9 +104,17 @@ static bool callTarget(const std::string &mapped, bool followFinalLink, std::str
     return false;  // a loop of links
 }
 
+/* Keeps errno as the caller left it: looking at the path must not leave
+ * a trace in errno after a call of the TAP that works. */
+struct KeptErrno {
+    int saved = errno;
+    ~KeptErrno() { errno = saved; }
+};
+
 bool emuMayChange(const std::string &mapped, bool followFinalLink) {
     if (!emu.started || emu.kernelConfined) return true;  // the kernel decides
     if (mapped.empty()) return true;  // fails by itself
+    KeptErrno kept;
     std::string target;
     if (!callTarget(mapped, followFinalLink, target)) return false;
     return within(target, emu.diskReal) || within(target, emu.outReal);
@@ -114,6 +122,7 @@ bool emuMayChange(const std::string &mapped, bool followFinalLink) {
 
 bool emuHoldsFolders(const std::string &mapped) {
     if (!emu.started || emu.kernelConfined || mapped.empty()) return false;
+    KeptErrno kept;
     std::string target;
     if (!callTarget(mapped, false, target)) return true;
     return within(emu.diskReal, target) || within(emu.outReal, target);

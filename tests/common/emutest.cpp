@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -132,3 +133,46 @@ std::vector<std::string> EmuTest::traceFrom(size_t first) const {
 }
 
 std::string EmuTest::console() const { return readFile(out("console.bin")); }
+
+TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args) {
+    std::string outFile = folder + "/stdout.txt", errFile = folder + "/stderr.txt";
+    args.insert(args.begin(), "tapemu");
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        int rc = tapemuMain((int)args.size(), argv.data());
+        fflush(nullptr);
+        _exit(rc);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
+}
+
+std::string testFolder() {
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char &c : name)
+        if (c == '/') c = '_';
+    std::string folder = std::string(TEST_SCRATCH_DIR) + "/" + name;
+    removeTree(folder);
+    makeDirs(folder + "/disk/ProgramFiles");
+    return folder;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> result;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        result.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return result;
+}

@@ -111,6 +111,22 @@ std::string caseConventionName(const ::testing::TestParamInfo<std::tuple<Case, F
 // tapemu --sandbox-check); false with tapemu's one line in *why.
 bool sandboxWorks(std::string *why);
 
+// tapemu as a user runs it: tapemuMain in a child process of its own
+// (fresh firmware state), stdout and stderr captured in folder/stdout.txt
+// and folder/stderr.txt.  status -1: tapemu itself died.
+struct TapemuResult {
+    int status;
+    std::string out, err;
+};
+TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args);
+
+// A fresh folder for the running test case under TEST_SCRATCH_DIR, named
+// after it, with an empty disk/ProgramFiles inside.
+std::string testFolder();
+
+// The lines of a text, without their newlines.
+std::vector<std::string> lines(const std::string &text);
+
 // File helpers for fixtures and checks.
 std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);

@@ -515,6 +515,22 @@ TEST_F(Confined, WritesInsideTheDiskAndOutputFolderWork) {
     EXPECT_TRUE(fileExists(disk("/ProgramFiles/Settings/Logs")));
 }
 
+// A call that works leaves errno as the platform's call leaves it: the
+// check of the path must not change it on the way.
+TEST_F(Confined, CallsThatWorkLeaveErrnoAlone) {
+    const std::vector<std::pair<const char *, std::function<int()>>> calls = {
+        {"mkdir of a new folder", [] { return mkdir("/mnt/hd/ProgramFiles/New/", 0777); }},
+        {"utime of a file", [] { return utime("/mnt/hd/ProgramFiles/a.txt", nullptr); }},
+        {"rename into a new name", [] { return rename("/mnt/hd/ProgramFiles/a.txt", "/mnt/hd/ProgramFiles/b.txt"); }},
+        {"open of a new file", [] { return openResult(open("/mnt/hd/ProgramFiles/c.txt", O_WRONLY | O_CREAT, 0644)); }},
+    };
+    for (const auto &call : calls) {
+        errno = EINTR;
+        EXPECT_EQ(0, call.second()) << call.first;
+        EXPECT_EQ(EINTR, errno) << call.first;
+    }
+}
+
 TEST_F(Confined, ConfinementEndsWithTheReceiver) {
     emuStop();
     int fd = open(tmpTarget.c_str(), O_WRONLY | O_CREAT, 0644);

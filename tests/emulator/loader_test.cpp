@@ -448,60 +448,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The tapemu program -------------------------------------------------------------
 
-struct RunResult {
-    int status;
-    std::string out, err;
-};
-
-// Runs tapemuMain in a child process of its own (fresh firmware state),
-// with its stdout and stderr captured.
-RunResult runTapemu(const std::string &folder, std::vector<std::string> args) {
-    std::string outFile = folder + "/stdout.txt", errFile = folder + "/stderr.txt";
-    args.insert(args.begin(), "tapemu");
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
-        std::vector<char *> argv;
-        for (std::string &a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        int rc = tapemuMain((int)args.size(), argv.data());
-        fflush(stdout);
-        fflush(stderr);
-        _exit(rc);
-    }
-    int status = -1;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
-}
-
-std::string testFolder() {
-    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char &c : name)
-        if (c == '/') c = '_';
-    std::string folder = std::string(TEST_SCRATCH_DIR) + "/" + name;
-    removeTree(folder);
-    makeDirs(folder + "/disk/ProgramFiles");
-    return folder;
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> result;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return result;
-}
-
 // tapemu runs its TAPs in the sandbox: where the machine cannot make it,
 // these tests are skipped with tapemu's reason.
 class Tapemu : public ::testing::Test {
@@ -514,7 +460,7 @@ protected:
 
 TEST_F(Tapemu, KeyScriptRunsAndLeavesTraceConsoleAndSummary) {
     std::string f = testFolder();
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "IDLE OK FORWARD 0x10055 EXIT",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "IDLE OK FORWARD 0x10055 EXIT",
                           "--time", "2016-02-29 13:05:09", tapDir + "/Sketch.tap"});
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_NE(std::string::npos, r.out.find(f + "/out/trace.txt")) << r.out;
@@ -542,7 +488,7 @@ TEST_F(Tapemu, AutostartStartsTheFolderInNameOrderBeforeTheNamedTaps) {
     writeFile(f + "/disk/ProgramFiles/AutoStart/TwinB.tap", readFile(tapDir + "/TwinB.tap"));
     writeFile(f + "/disk/ProgramFiles/AutoStart/Sketch.tap", readFile(tapDir + "/Sketch.tap"));
     writeFile(f + "/disk/ProgramFiles/AutoStart/notes.txt", "not a TAP");
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--autostart", "--keys", "EXIT",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--autostart", "--keys", "EXIT",
                           tapDir + "/TwinA.tap"});
     ASSERT_EQ(0, r.status) << r.err;
     std::vector<std::string> loads;
@@ -560,7 +506,7 @@ TEST_F(Tapemu, AutostartStartsTheFolderInNameOrderBeforeTheNamedTaps) {
 // TAP through the support library, and what it holds in the summary.
 TEST_F(Tapemu, ChangeDirStatusAndRecordFormReachTheFirmware) {
     std::string f = testFolder();
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--chdir-status", "7,-9", "--cwd-form",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--chdir-status", "7,-9", "--cwd-form",
                                 "slash", "--keys", "FORWARD OK FORWARD BACK FORWARD OK EXIT", tapDir + "/Stacker.tap"});
     ASSERT_EQ(0, r.status) << r.err;
     std::vector<std::string> t = lines(readFile(f + "/out/trace.txt"));
@@ -584,7 +530,7 @@ TEST_F(Tapemu, ChangeDirStatusAndRecordFormReachTheFirmware) {
 
 TEST_F(Tapemu, LanguageAndFirstTerminalOptionsReachTheFirmware) {
     std::string f = testFolder();
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--pts", "none", "--keys", "FORWARD",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--pts", "none", "--keys", "FORWARD",
                           "--language", "2", tapDir + "/Sketch.tap"});
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_EQ("", readFile(f + "/out/console.bin"));
@@ -613,7 +559,7 @@ TEST_P(TapemuRefuses, WithOneLineOnStderr) {
         if (a.rfind("TAPS", 0) == 0) a = tapDir + a.substr(4);
         args.push_back(a);
     }
-    RunResult r = runTapemu(f, args);
+    TapemuResult r = runTapemu(f, args);
     EXPECT_NE(0, r.status) << GetParam().what;
     EXPECT_EQ(1u, lines(r.err).size()) << GetParam().what << ": " << r.err;
     EXPECT_NE(std::string::npos, r.err.find(GetParam().reason)) << GetParam().what << ": " << r.err;

@@ -18,55 +18,6 @@ namespace {
 
 const std::string tapDir = TEST_TAP_DIR;
 
-struct RunResult {
-    int status;  // -1: tapemu itself died
-    std::string out, err;
-};
-
-// tapemuMain in a child process of its own, stdout and stderr captured.
-RunResult runTapemu(const std::string &folder, std::vector<std::string> args) {
-    std::string outFile = folder + "/stdout.txt", errFile = folder + "/stderr.txt";
-    args.insert(args.begin(), "tapemu");
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char *> argv;
-        for (std::string &a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        int rc = tapemuMain((int)args.size(), argv.data());
-        fflush(nullptr);
-        _exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
-}
-
-std::string testFolder() {
-    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char &c : name)
-        if (c == '/') c = '_';
-    std::string folder = std::string(TEST_SCRATCH_DIR) + "/" + name;
-    removeTree(folder);
-    makeDirs(folder + "/disk/ProgramFiles");
-    return folder;
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> result;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return result;
-}
-
 // tapemu's own lines on stderr (under qemu, qemu adds its own).
 std::vector<std::string> tapemuLines(const std::string &err) {
     std::vector<std::string> own;
@@ -85,7 +36,7 @@ protected:
 
 TEST_F(Sandbox, CrashingTapIsOneLineAndTheTraceKeepsEverythingUpToTheCrash) {
     std::string f = testFolder();
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "IDLE OK EXIT",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "IDLE OK EXIT",
                                 tapDir + "/Crasher.tap"});
     EXPECT_EQ(1, r.status) << r.err;  // tapemu itself ends normally
     std::vector<std::string> expectedErr = {
@@ -126,7 +77,7 @@ class SandboxEnds : public Sandbox, public ::testing::WithParamInterface<BadEnd>
 TEST_P(SandboxEnds, InOneLineAndKeepsTheTrace) {
     const BadEnd &c = GetParam();
     std::string f = testFolder();
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "OK EXIT",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "OK EXIT",
                                 tapDir + "/" + c.tap});
     EXPECT_EQ(1, r.status) << c.what << ": " << r.err;
     EXPECT_EQ(std::vector<std::string>{std::string("tapemu: ") + c.line}, tapemuLines(r.err)) << c.what;
@@ -158,10 +109,10 @@ TEST_F(Sandbox, WithoutItTapemuWarnsOnceAndPlaysTheSameScript) {
     std::vector<std::string> plain = {"--no-sandbox", "--disk", f + "/plain", "--out", f + "/plainout"};
     confined.insert(confined.end(), script.begin(), script.end());
     plain.insert(plain.end(), script.begin(), script.end());
-    RunResult a = runTapemu(f, confined);
+    TapemuResult a = runTapemu(f, confined);
     ASSERT_EQ(0, a.status) << a.err;
     EXPECT_EQ("", a.err);
-    RunResult b = runTapemu(f, plain);
+    TapemuResult b = runTapemu(f, plain);
     ASSERT_EQ(0, b.status) << b.err;
     ASSERT_EQ(1u, lines(b.err).size()) << b.err;
     EXPECT_NE(std::string::npos, b.err.find("warning: --no-sandbox: the TAPs run unconfined")) << b.err;
@@ -190,7 +141,7 @@ TEST_P(SandboxReplaces, LeftoverLinkInsteadOfWritingThroughIt) {
     writeFile(outside, "keep");
     ASSERT_EQ(0, c.hardLink ? link(outside.c_str(), planted.c_str()) : symlink(outside.c_str(), planted.c_str()))
         << c.what;
-    RunResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "OK FORWARD EXIT",
+    TapemuResult r = runTapemu(f, {"--disk", f + "/disk", "--out", f + "/out", "--keys", "OK FORWARD EXIT",
                                 tapDir + "/Sketch.tap"});
     EXPECT_EQ(0, r.status) << c.what << ": " << r.err;
     struct stat st;
@@ -240,7 +191,7 @@ TEST_P(SandboxRefuses, WithOneLineAndNothingWritten) {
         args.push_back(a);
     }
     args.push_back(tapDir + "/Sketch.tap");
-    RunResult r = runTapemu(f, args);
+    TapemuResult r = runTapemu(f, args);
     EXPECT_NE(0, r.status) << c.what;
     EXPECT_EQ(1u, lines(r.err).size()) << c.what << ": " << r.err;
     EXPECT_NE(std::string::npos, r.err.find(c.reason)) << c.what << ": " << r.err;

@@ -31,29 +31,6 @@
 
 namespace {
 
-std::string testFolder() {
-    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char &c : name)
-        if (c == '/') c = '_';
-    std::string folder = std::string(TEST_SCRATCH_DIR) + "/" + name;
-    removeTree(folder);
-    makeDirs(folder + "/disk/ProgramFiles");
-    return folder;
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> result;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return result;
-}
-
 // ---- What --window refuses ---------------------------------------------
 
 struct Refusal {

@@ -52,12 +52,7 @@ inline std::string scratchFolder() {
     return dir;
 }
 
-inline std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
+using ::lines;  // the fixture's
 
 inline std::vector<std::string> words(const std::string &line) {
     std::vector<std::string> result;
