@@ -751,13 +751,24 @@ protected:
     }
 
     // What the folder holding the disk has beside the disk and the outputs.
+    // (The disk is not read: that would change its files' access times.)
     Tree elsewhere() {
         Tree t;
-        walk(dir, "", t);
-        for (auto n = t.begin(); n != t.end();)
-            n = n->first.rfind("disk/", 0) == 0 || n->first.rfind("out", 0) == 0 || n->first.rfind("std", 0) == 0
-                    ? t.erase(n)
-                    : std::next(n);
+        DIR *d = opendir(dir.c_str());
+        while (dirent64 *e = d ? readdir64(d) : nullptr) {
+            std::string name = e->d_name;
+            if (name == "." || name == ".." || name == "disk" || name.rfind("out", 0) == 0 || name.rfind("std", 0) == 0)
+                continue;
+            struct stat64 st;
+            if (lstat64((dir + "/" + name).c_str(), &st) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                t[name + "/"] = {'d', "", -1};
+                walk(dir, name + "/", t);
+            } else {
+                t[name] = {'f', readFile(dir + "/" + name), (long long)st.st_mtime};
+            }
+        }
+        if (d) closedir(d);
         return t;
     }
 
