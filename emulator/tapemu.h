@@ -42,6 +42,11 @@ typedef struct {
     int cwdSlash;      /* the working-directory record ends with "/":
                           "/mnt/hd/", "/mnt/hd/ProgramFiles/"; 0: "/mnt/hd",
                           "/mnt/hd/ProgramFiles" */
+    const char *const *faults; /* faults to inject into the TAPs' calls, as
+                          tapemu's options give them, option and value, ending
+                          with null: {"--fail", "open:EIO@3", "--disk-full",
+                          "5000", NULL}; null: none (see the README) */
+    int traceCalls;    /* trace every call that the faults count */
     int noOutputs;     /* non-zero: neither trace.txt nor console.bin is
                           written (runs of millions of inputs would fill
                           any file); the console then opens nowhere */
@@ -60,9 +65,10 @@ void emuDefaultOptions(EmuOptions *options);
 
 /* Starts a fresh receiver: empties the task table, opens trace.txt and
  * console.bin in the output folder (a link in their place is replaced,
- * never followed), maps /mnt/hd to the disk folder and turns on
- * confinement.  The strings in options are copied.  Returns 1, or 0 with a
- * one-line reason in err. */
+ * never followed), maps /mnt/hd to the disk folder, turns on
+ * confinement and the faults, whose counts start at 0.  The strings in
+ * options are copied.  Returns 1, or 0 with a one-line reason in err (a
+ * bad fault among them). */
 int emuStart(const EmuOptions *options, char *err, size_t errSize);
 
 /* Ends every running TAP, writes the closing summary to the trace (one

@@ -306,27 +306,40 @@ dword TAP_EventHandler(word event, dword param1, dword param2) {
 
 /* ---- Installation log ----------------------------------------------- */
 
+/* Whether the working directory is folder (the firmware may keep it with a
+ * final "/"). */
+static int inFolder(const char *folder) {
+    char dir[PATH_BUFFER_SIZE];
+    dir[0] = '\0';
+    HDD_TAP_GetCurrentDir(dir);
+    size_t length = strlen(folder);
+    return strncmp(dir, folder, length) == 0 && (dir[length] == '\0' || strcmp(dir + length, "/") == 0);
+}
+
 /* Makes sure that /ProgramFiles/Settings/Logs and the installation log in
- * it exist (an existing log is left as it is).  The TAP's working
- * directory is the same afterwards. */
+ * it exist (an existing log is left as it is).  A folder that cannot be
+ * entered gets nothing made in its place in the folder the TAP was in.
+ * The TAP's working directory is the same afterwards. */
 void createLogFile(void) {
     HDD_TAP_PushDir();
     TAP_Hdd_ChangeDir("/ProgramFiles");
-    if (!TAP_Hdd_Exist("Settings")) TAP_Hdd_Create("Settings", ATTR_FOLDER);
+    if (inFolder("/ProgramFiles") && !TAP_Hdd_Exist("Settings")) TAP_Hdd_Create("Settings", ATTR_FOLDER);
     TAP_Hdd_ChangeDir("/ProgramFiles/Settings");
-    if (!TAP_Hdd_Exist("Logs")) TAP_Hdd_Create("Logs", ATTR_FOLDER);
+    if (inFolder("/ProgramFiles/Settings") && !TAP_Hdd_Exist("Logs")) TAP_Hdd_Create("Logs", ATTR_FOLDER);
     TAP_Hdd_ChangeDir(LOG_FOLDER);
-    if (!TAP_Hdd_Exist(LOG_FILE)) TAP_Hdd_Create(LOG_FILE, ATTR_FILE);
+    if (inFolder(LOG_FOLDER) && !TAP_Hdd_Exist(LOG_FILE)) TAP_Hdd_Create(LOG_FILE, ATTR_FILE);
     HDD_TAP_PopDir();
 }
 
 /* Appends text (NUL-terminated, the caller's) as one time-stamped line to
- * the installation log and echoes it to the console.  The TAP's working
- * directory is the same afterwards. */
+ * the installation log and echoes it to the console.  Without the log
+ * folder the line goes to the console only (never into a log file of the
+ * folder the TAP was in).  The TAP's working directory is the same
+ * afterwards. */
 void LogWriteEntry(const char *line) {
     HDD_TAP_PushDir();
     TAP_Hdd_ChangeDir(LOG_FOLDER);
-    LogEntry(LOG_FILE, LOG_PROGRAM, 1, TIMESTAMP_YMDHMS, line);
+    LogEntry(inFolder(LOG_FOLDER) ? LOG_FILE : NULL, LOG_PROGRAM, 1, TIMESTAMP_YMDHMS, line);
     HDD_TAP_PopDir();
 }
 
@@ -631,16 +644,6 @@ static void stopRunningTap(dword id, int *slot, char **file) {
     LOG_LINE("TAPID 0x%08X running in slot %d from '%s'.", id, *slot, *file ? *file : "(unknown)");
     LOG_LINE("Terminating TAP.");
     HDD_TAP_Terminate(id);
-}
-
-/* Whether the working directory is folder (the firmware may keep it with a
- * final "/"). */
-static int inFolder(const char *folder) {
-    char dir[PATH_BUFFER_SIZE];
-    dir[0] = '\0';
-    HDD_TAP_GetCurrentDir(dir);
-    size_t length = strlen(folder);
-    return strncmp(dir, folder, length) == 0 && (dir[length] == '\0' || strcmp(dir + length, "/") == 0);
 }
 
 /* Stops the running Zephyrdesk TAPs, the main TAP first, and notes whether

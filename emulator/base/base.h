@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "../tapemu.h"
 
@@ -32,6 +33,8 @@ struct EmuState {
     std::string diskReal, outReal;   /* resolved, for confinement */
     int consoleFd = -1;              /* out/console.bin, opened at the start */
     std::string tapCopies;           /* private folder of the loaded TAPs' copies */
+    std::vector<std::string> faultWords;       /* options.faults, copied */
+    std::vector<const char *> faultPointers;   /* ... as options.faults points to them */
 };
 extern EmuState emu;
 

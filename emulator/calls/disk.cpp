@@ -40,6 +40,7 @@ int fwHddCreate(const char *name, byte attribute) {
     int r = 0;
     if (!target.empty() && target != "/") {
         std::string host = emuHostPath(target);
+        FaultsOnBehalf forTheTap;  // the folder or file is the TAP's
         if (attribute == ATTR_FOLDER) {
             r = mkdir(host.c_str(), 0777) == 0 ? 1 : 0;
         } else if (attribute == ATTR_FILE) {

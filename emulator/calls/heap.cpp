@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "entries.h"
+#include "../platform/platform.h"
 #include "../tasks/tasks.h"
 
 static size_t heapLimit = 0;  // 0: no limit
@@ -36,7 +37,7 @@ unsigned emuHeapBlocksInUse(void) { return blocksInUse; }
 
 void *fwMemAlloc(dword size) {
     void *block = nullptr;
-    if (!heapLimit || heapInUse + size <= heapLimit) {
+    if ((!heapLimit || heapInUse + size <= heapLimit) && !faultsHeapRefused(blocksInUse, size)) {
         HeapHeader *h = (HeapHeader *)malloc(sizeof(HeapHeader) + size);
         if (h) {
             h->size = size;

@@ -22,6 +22,7 @@
 #include "../base/base.h"
 #include "../base/channel.h"
 #include "../host/host.h"
+#include "../platform/platform.h"
 #include "../host/window.h"
 #include "../receiver/receiver.h"
 #include "../tapemu.h"
@@ -39,7 +40,9 @@ static void usage(void) {
     fputs("usage: tapemu --disk DIR --out DIR [--keys \"OK EXIT 0x10012 ...\"] [--language N]\n"
           "              [--time \"YYYY-MM-DD HH:MM:SS\"] [--utf8-firmware] [--pts N|none]\n"
           "              [--autostart] [--trace-all] [--no-pictures] [--chdir-status OK,FAIL]\n"
-          "              [--cwd-form plain|slash] [--no-sandbox] [--window [--scale N]] TAP...\n"
+          "              [--cwd-form plain|slash] [--no-sandbox] [--window [--scale N]]\n"
+          "              [--fail CALL:ERRNO[@N]] [--disk-full BYTES] [--short-write N]\n"
+          "              [--read-only PATH] [--heap-blocks N] [--trace-calls] TAP...\n"
           "       tapemu --sandbox-check\n",
           stderr);
 }
@@ -175,8 +178,10 @@ static void warnUnconfined(void) {
           stderr);
 }
 
-/* The receiver's options as the receiver side's command line gives them. */
-static std::vector<std::string> receiverOptions(const EmuOptions &o, bool autostart) {
+/* The receiver's options as the receiver side's command line gives them;
+ * faults: the fault options as they came. */
+static std::vector<std::string> receiverOptions(const EmuOptions &o, bool autostart,
+                                                const std::vector<std::string> &faults) {
     std::vector<std::string> args = {"--language", std::to_string(o.language)};
     if (o.fixedTime) {
         char when[64];
@@ -190,6 +195,8 @@ static std::vector<std::string> receiverOptions(const EmuOptions &o, bool autost
     if (o.traceAll) args.push_back("--trace-all");
     if (!o.pictures) args.push_back("--no-pictures");
     if (autostart) args.push_back("--autostart");
+    if (o.traceCalls) args.push_back("--trace-calls");
+    args.insert(args.end(), faults.begin(), faults.end());
     return args;
 }
 
@@ -202,13 +209,15 @@ int tapemuMain(int argc, char **argv) {
     bool window = false;
     int scale = 0;  // 0: not given
     std::vector<std::string> taps;
+    std::vector<std::string> faults;  // option and value, in turn
 
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
         const char *value = hasValue ? argv[i + 1] : nullptr;
         if (a == "--disk" || a == "--out" || a == "--keys" || a == "--language" || a == "--time" || a == "--pts" ||
-            a == "--chdir-status" || a == "--cwd-form" || a == "--receiver-side" || a == "--scale") {
+            a == "--chdir-status" || a == "--cwd-form" || a == "--receiver-side" || a == "--scale" ||
+            faultsIsOption(a)) {
             if (!hasValue) return fail(EXIT_USAGE, "option " + a + " needs a value");
             i++;
         }
@@ -244,6 +253,12 @@ int tapemuMain(int argc, char **argv) {
             if (std::string(value) != "plain" && std::string(value) != "slash")
                 return fail(EXIT_USAGE, "bad working-directory form " + std::string(value) + " (plain or slash)");
             options.cwdSlash = std::string(value) == "slash";
+        } else if (faultsIsOption(a)) {
+            std::string reason;
+            if (!faultsCheckOption(a, value, reason)) return fail(EXIT_USAGE, reason);
+            faults.insert(faults.end(), {a, value});
+        } else if (a == "--trace-calls") {
+            options.traceCalls = 1;
         } else if (a == "--utf8-firmware") {
             options.utf8Firmware = 1;
         } else if (a == "--autostart") {
@@ -277,6 +292,10 @@ int tapemuMain(int argc, char **argv) {
             taps.push_back(a);
         }
     }
+    std::vector<const char *> faultWords;
+    for (const std::string &w : faults) faultWords.push_back(w.c_str());
+    faultWords.push_back(nullptr);
+    options.faults = faultWords.data();
     if (!channel.empty()) {
         options.disk = disk.c_str();
         options.out = out.c_str();
@@ -321,7 +340,7 @@ int tapemuMain(int argc, char **argv) {
         run.pictures = options.pictures != 0;
         // the window shows every synced screen, with or without the PNGs
         if (window) options.pictures = 1;
-        run.receiverOptions = receiverOptions(options, autostart);
+        run.receiverOptions = receiverOptions(options, autostart, faults);
         run.pts = options.firstPts;
         run.window = window;
         run.scale = scale ? scale : 1;

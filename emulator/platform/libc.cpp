@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -76,6 +77,25 @@ static bool openWrites(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT
 
 static bool modeWrites(const char *mode) { return mode && (mode[0] != 'r' || strchr(mode, '+')); }
 
+/* What an open or fopen does to its file, for the faults. */
+static int openAccess(int flags) {
+    if (flags & O_CREAT) return FAULT_CREATES;
+    return openWrites(flags) ? FAULT_CHANGES : FAULT_LOOKS;
+}
+static int modeAccess(const char *mode) {
+    if (!modeWrites(mode)) return FAULT_LOOKS;
+    return mode[0] == 'r' ? FAULT_CHANGES : FAULT_CREATES;
+}
+
+/* The code that called the interposed call. */
+#define CALLER __builtin_return_address(0)
+
+/* -1 with errno set to error. */
+static int failWith(int error) {
+    errno = error;
+    return -1;
+}
+
 /* ---- The interposed calls ------------------------------------------- */
 
 typedef int (*OpenFunction)(const char *, int, ...);
@@ -92,7 +112,9 @@ static int openConsole(int n, int flags, mode_t mode) {
     return dup(emu.consoleFd);
 }
 
-static int mappedOpen(OpenFunction real, const char *path, int flags, mode_t mode) {
+static int mappedOpen(OpenFunction real, const char *path, int flags, mode_t mode, const void *caller) {
+    FaultScope scope(caller);
+    if (int error = faultsPath(scope, FAULT_OPEN, unchecked(path), openAccess(flags))) return failWith(error);
     if (emu.started) {
         int n = ptsNumber(path);
         if (n >= 0) return openConsole(n, flags, mode);
@@ -112,7 +134,7 @@ EMU_EXPORT int open(const char *path, int flags, ...) {
     mode_t mode = modeArgument(flags, ap);
     va_end(ap);
     REAL(open);
-    return mappedOpen(real_open, path, flags, mode);
+    return mappedOpen(real_open, path, flags, mode, CALLER);
 }
 
 EMU_EXPORT int open64(const char *path, int flags, ...) {
@@ -121,32 +143,37 @@ EMU_EXPORT int open64(const char *path, int flags, ...) {
     mode_t mode = modeArgument(flags, ap);
     va_end(ap);
     REAL(open64);
-    return mappedOpen(real_open64, path, flags, mode);
+    return mappedOpen(real_open64, path, flags, mode, CALLER);
 }
 
 EMU_EXPORT int __open_2(const char *path, int flags) {
     REAL(open);
-    return mappedOpen(real_open, path, flags, 0);
+    return mappedOpen(real_open, path, flags, 0, CALLER);
 }
 
 EMU_EXPORT int __open64_2(const char *path, int flags) {
     REAL(open64);
-    return mappedOpen(real_open64, path, flags, 0);
+    return mappedOpen(real_open64, path, flags, 0, CALLER);
 }
 
 EMU_EXPORT int creat(const char *path, mode_t mode) {
     REAL(open);
-    return mappedOpen(real_open, path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    return mappedOpen(real_open, path, O_WRONLY | O_CREAT | O_TRUNC, mode, CALLER);
 }
 
 EMU_EXPORT int creat64(const char *path, mode_t mode) {
     REAL(open64);
-    return mappedOpen(real_open64, path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    return mappedOpen(real_open64, path, O_WRONLY | O_CREAT | O_TRUNC, mode, CALLER);
 }
 
 typedef FILE *(*FopenFunction)(const char *, const char *);
 
-static FILE *mappedFopen(FopenFunction real, const char *path, const char *mode) {
+static FILE *mappedFopen(FopenFunction real, const char *path, const char *mode, const void *caller) {
+    FaultScope scope(caller);
+    if (int error = faultsPath(scope, FAULT_FOPEN, unchecked(path), modeAccess(mode))) {
+        errno = error;
+        return nullptr;
+    }
     if (emu.started && ptsNumber(path) >= 0) {
         int fd = openConsole(ptsNumber(path), O_RDWR, 0);
         if (fd < 0) return nullptr;
@@ -161,32 +188,40 @@ static FILE *mappedFopen(FopenFunction real, const char *path, const char *mode)
 
 EMU_EXPORT FILE *fopen(const char *path, const char *mode) {
     REAL(fopen);
-    return mappedFopen(real_fopen, path, mode);
+    return mappedFopen(real_fopen, path, mode, CALLER);
 }
 
 EMU_EXPORT FILE *fopen64(const char *path, const char *mode) {
     REAL(fopen64);
-    return mappedFopen(real_fopen64, path, mode);
+    return mappedFopen(real_fopen64, path, mode, CALLER);
+}
+
+/* A status call on the mapped path, unless a fault strikes it. */
+template <typename Real, typename Status>
+static int mappedStatus(Real real, int call, const char *path, Status *st, const void *caller) {
+    FaultScope scope(caller);
+    if (int error = faultsPath(scope, call, unchecked(path), FAULT_LOOKS)) return failWith(error);
+    return real(emuMapPath(path).c_str(), st);
 }
 
 EMU_EXPORT int stat(const char *path, struct stat *st) {
     REAL(stat);
-    return real_stat(emuMapPath(path).c_str(), st);
+    return mappedStatus(real_stat, FAULT_STAT64, path, st, CALLER);
 }
 
 EMU_EXPORT int stat64(const char *path, struct stat64 *st) {
     REAL(stat64);
-    return real_stat64(emuMapPath(path).c_str(), st);
+    return mappedStatus(real_stat64, FAULT_STAT64, path, st, CALLER);
 }
 
 EMU_EXPORT int lstat(const char *path, struct stat *st) {
     REAL(lstat);
-    return real_lstat(emuMapPath(path).c_str(), st);
+    return mappedStatus(real_lstat, FAULT_LSTAT64, path, st, CALLER);
 }
 
 EMU_EXPORT int lstat64(const char *path, struct stat64 *st) {
     REAL(lstat64);
-    return real_lstat64(emuMapPath(path).c_str(), st);
+    return mappedStatus(real_lstat64, FAULT_LSTAT64, path, st, CALLER);
 }
 
 EMU_EXPORT int access(const char *path, int how) {
@@ -206,6 +241,8 @@ EMU_EXPORT int chdir(const char *path) {
 
 EMU_EXPORT int mkdir(const char *path, mode_t mode) {
     REAL(mkdir);
+    FaultScope scope(CALLER);
+    if (int error = faultsPath(scope, FAULT_MKDIR, unchecked(path), FAULT_CREATES)) return failWith(error);
     if (emuIsMountParent(unchecked(path))) {
         errno = EEXIST;
         return -1;
@@ -221,23 +258,32 @@ EMU_EXPORT int mkdir(const char *path, mode_t mode) {
 
 EMU_EXPORT int rmdir(const char *path) {
     REAL(rmdir);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "rmdir", unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (holdsFolders(emuMapPath(path))) return -1;
     return onMapped(real_rmdir, path, false);
 }
 
 EMU_EXPORT int unlink(const char *path) {
     REAL(unlink);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "unlink", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_unlink, path, false);
 }
 
 EMU_EXPORT int remove(const char *path) {
     REAL(remove);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "remove", unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (holdsFolders(emuMapPath(path))) return -1;
     return onMapped(real_remove, path, false);
 }
 
 EMU_EXPORT int rename(const char *from, const char *to) {
     REAL(rename);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "rename", unchecked(from), FAULT_CHANGES)) return failWith(error);
+    if (int error = faultsChange(scope, "rename", unchecked(to), FAULT_CREATES)) return failWith(error);
     std::string a = emuMapPath(from), b = emuMapPath(to);
     if (refused(a, false) || refused(b, false) || holdsFolders(a) || holdsFolders(b)) return -1;
     return real_rename(a.c_str(), b.c_str());
@@ -245,6 +291,8 @@ EMU_EXPORT int rename(const char *from, const char *to) {
 
 EMU_EXPORT int symlink(const char *target, const char *linkPath) {
     REAL(symlink);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "symlink", unchecked(linkPath), FAULT_CREATES)) return failWith(error);
     std::string mapped = emuMapPath(linkPath);
     if (refused(mapped, false)) return -1;
     return real_symlink(target, mapped.c_str());
@@ -252,6 +300,8 @@ EMU_EXPORT int symlink(const char *target, const char *linkPath) {
 
 EMU_EXPORT int link(const char *from, const char *to) {
     REAL(link);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "link", unchecked(to), FAULT_CREATES)) return failWith(error);
     std::string a = emuMapPath(from), b = emuMapPath(to);
     // a second name inside the disk for an outside file would let later writes reach it
     if (refused(b, false) || refused(a, false)) return -1;
@@ -260,28 +310,38 @@ EMU_EXPORT int link(const char *from, const char *to) {
 
 EMU_EXPORT int utime(const char *path, const struct utimbuf *times) {
     REAL(utime);
+    FaultScope scope(CALLER);
+    if (int error = faultsPath(scope, FAULT_UTIME, unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (emuIsMountParent(unchecked(path))) return 0;  // the receiver's /mnt, not the PC's
     return onMapped(real_utime, path, true, times);
 }
 
 EMU_EXPORT int utimes(const char *path, const struct timeval times[2]) {
     REAL(utimes);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "utimes", unchecked(path), FAULT_CHANGES)) return failWith(error);
     if (emuIsMountParent(unchecked(path))) return 0;
     return onMapped(real_utimes, path, true, times);
 }
 
 EMU_EXPORT int chmod(const char *path, mode_t mode) {
     REAL(chmod);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "chmod", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_chmod, path, true, mode);
 }
 
 EMU_EXPORT int truncate(const char *path, off_t length) {
     REAL(truncate);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "truncate", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_truncate, path, true, length);
 }
 
 EMU_EXPORT int truncate64(const char *path, off64_t length) {
     REAL(truncate64);
+    FaultScope scope(CALLER);
+    if (int error = faultsChange(scope, "truncate64", unchecked(path), FAULT_CHANGES)) return failWith(error);
     return onMapped(real_truncate64, path, true, length);
 }
 
@@ -483,6 +543,8 @@ EMU_EXPORT int mkstemp64(char *pattern) { return mkostemp(pattern, O_LARGEFILE);
 
 EMU_EXPORT int system(const char *command) {
     REAL(system);
+    FaultScope scope(CALLER);
+    if (int error = faultsSystem(scope, command)) return failWith(error);  // as when no shell could be started
     if (!emu.started || emu.kernelConfined) return real_system(command);  // the receiver's own shell
     if (!command) return 1;  // a shell is there
     // the receiver's shell runs in a process of its own: the caller's errno stays
@@ -491,3 +553,43 @@ EMU_EXPORT int system(const char *command) {
     errno = saved;
     return status;
 }
+
+/* ---- Calls on descriptors that the faults strike -------------------- */
+
+EMU_EXPORT ssize_t write(int fd, const void *bytes, size_t count) {
+    REAL(write);
+    FaultScope scope(CALLER);
+    if (int error = faultsWrite(scope, fd, &count)) return failWith(error);
+    ssize_t n = real_write(fd, bytes, count);
+    faultsWritten(scope, n);
+    return n;
+}
+
+EMU_EXPORT ssize_t read(int fd, void *bytes, size_t count) {
+    REAL(read);
+    FaultScope scope(CALLER);
+    if (int error = faultsDescriptor(scope, FAULT_READ, fd, count)) return failWith(error);
+    return real_read(fd, bytes, count);
+}
+
+EMU_EXPORT void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) {
+    REAL(mmap);
+    FaultScope scope(CALLER);
+    if (int error = faultsDescriptor(scope, FAULT_MMAP, fd, length)) {
+        errno = error;
+        return MAP_FAILED;
+    }
+    return real_mmap(address, length, protection, flags, fd, offset);
+}
+
+#if !defined(__LP64__)
+EMU_EXPORT void *mmap64(void *address, size_t length, int protection, int flags, int fd, off64_t offset) {
+    REAL(mmap64);
+    FaultScope scope(CALLER);
+    if (int error = faultsDescriptor(scope, FAULT_MMAP, fd, length)) {
+        errno = error;
+        return MAP_FAILED;
+    }
+    return real_mmap64(address, length, protection, flags, fd, offset);
+}
+#endif

@@ -59,4 +59,72 @@ bool emuHoldsFolders(const std::string &mapped);
 /* The built-in shell behind system(): its result as system() gives it. */
 int emuShell(const char *command);
 
+/* ---- Faults injected into the TAPs' calls (faults.cpp) -------------- */
+
+/* The calls that --fail names, in its order of names. */
+enum {
+    FAULT_OPEN, FAULT_READ, FAULT_WRITE, FAULT_STAT64, FAULT_LSTAT64,
+    FAULT_MKDIR, FAULT_UTIME, FAULT_MMAP, FAULT_SYSTEM, FAULT_FOPEN, FAULT_CALLS
+};
+/* What a call on a path does to it: looks only, changes what is there,
+ * or may create it. */
+enum { FAULT_LOOKS, FAULT_CHANGES, FAULT_CREATES };
+
+/* Whether option is one of the fault options (--fail, --disk-full,
+ * --short-write, --read-only, --heap-blocks), and whether its value is
+ * good (false with a one-line reason). */
+bool faultsIsOption(const std::string &option);
+bool faultsCheckOption(const std::string &option, const std::string &value, std::string &reason);
+
+/* The faults of a receiver that starts: words are option and value pairs
+ * as tapemu's command line gives them, null-terminated (null: none);
+ * traceCalls traces every call that the faults count.  The counts start
+ * at 0.  false with a reason when a word is bad; faultsStop ends them. */
+bool faultsStart(const char *const *words, bool traceCalls, std::string &reason);
+void faultsStop(void);
+
+/* One call of the platform, made from code at caller (the interposed
+ * call's return address): tap is set when it is a TAP's call, which the
+ * faults count and strike; the calls made while it runs are the
+ * firmware's own. */
+struct FaultScope {
+    explicit FaultScope(const void *caller);
+    ~FaultScope();
+    FaultScope(const FaultScope &) = delete;
+    FaultScope &operator=(const FaultScope &) = delete;
+    bool tap = false;
+    bool counted = false;  /* counted as a call on the disk: its number is n */
+    bool onDisk = false;   /* a write to a file on the disk */
+    unsigned n = 0;
+};
+
+/* While one lives, the firmware's calls do a TAP's disk work for it (the
+ * folder or file that TAP_Hdd_Create makes) and count as the TAP's. */
+struct FaultsOnBehalf {
+    FaultsOnBehalf();
+    ~FaultsOnBehalf();
+};
+
+/* The fault that strikes a TAP's call, counted if it lies on the disk:
+ * 0 to go on, else the errno it fails with (the fault traced).  For a
+ * call on a path, access is FAULT_LOOKS, FAULT_CHANGES or FAULT_CREATES
+ * (a read-only folder refuses the last two); for one on a descriptor,
+ * size is its length in bytes (traced). */
+int faultsPath(FaultScope &scope, int call, const char *path, int access);
+int faultsDescriptor(FaultScope &scope, int call, int fd, size_t size);
+int faultsSystem(FaultScope &scope, const char *command);
+/* The same for a call that is not counted (name: for the trace), which
+ * only a read-only folder refuses: rmdir, unlink, rename and the like. */
+int faultsChange(FaultScope &scope, const char *name, const char *path, int access);
+
+/* A TAP's write of *count bytes to fd: 0, with *count cut short where a
+ * short write or the full disk says so, or the errno it fails with; and
+ * then the bytes it wrote, which fill the disk. */
+int faultsWrite(FaultScope &scope, int fd, size_t *count);
+void faultsWritten(FaultScope &scope, long long bytes);
+
+/* Whether TAP_MemAlloc of size bytes must return 0 with blocksInUse
+ * blocks in use (--heap-blocks; the fault traced). */
+bool faultsHeapRefused(unsigned blocksInUse, unsigned long size);
+
 #endif

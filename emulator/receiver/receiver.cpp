@@ -96,17 +96,35 @@ static bool loadUtf8Firmware(std::string &lib) {
     return utf8Library != nullptr;
 }
 
-/* The rest of a start, on the folders in emu: the clock, no pictures, a
- * fresh heap, an empty task table and screen, the UTF-8 routine when
- * asked for. */
+/* The fault options of emu.options, copied into emu. */
+static void copyFaults(void) {
+    emu.faultWords.clear();
+    emu.faultPointers.clear();
+    for (const char *const *w = emu.options.faults; w && *w; w++) emu.faultWords.push_back(*w);
+    for (const std::string &w : emu.faultWords) emu.faultPointers.push_back(w.c_str());
+    emu.faultPointers.push_back(nullptr);
+    emu.options.faults = emu.faultPointers.data();
+}
+
+/* The rest of a start, on the folders in emu: the faults, the clock, no
+ * pictures, a fresh heap, an empty task table and screen, the UTF-8
+ * routine when asked for. */
 static int startFresh(char *err, size_t errSize) {
+    copyFaults();
+    std::string failure;
+    if (!faultsStart(emu.options.faults, emu.options.traceCalls != 0, failure)) {
+        traceClose();
+        if (emu.consoleFd >= 0) close(emu.consoleFd);
+        emu.consoleFd = -1;
+        setError(err, errSize, failure);
+        return 0;
+    }
     callsResetClock();
     callsResetPictures();
     callsResetHeap();
     tasksReset();
     emuLookupReset();
     osdReset();
-    std::string failure;
     std::string lib;
     if (emu.options.utf8Firmware && !loadUtf8Firmware(lib))
         failure = "cannot load " + lib;
@@ -115,6 +133,7 @@ static int startFresh(char *err, size_t errSize) {
         if (emu.consoleFd >= 0) close(emu.consoleFd);
         emu.consoleFd = -1;
         removeCopiesFolder();
+        faultsStop();
         setError(err, errSize, failure);
         return 0;
     }
@@ -177,6 +196,7 @@ int emuStartConfined(const EmuOptions *options, char *err, size_t errSize) {
 void emuStop(void) {
     if (!emu.started) return;
     tasksStop();
+    faultsStop();
     traceClose();
     if (emu.consoleFd >= 0) close(emu.consoleFd);
     emu.consoleFd = -1;
