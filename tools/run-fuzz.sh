@@ -53,7 +53,8 @@ options() {
 # sandbox DIR PROGRAM ARGUMENT...: runs the program in the sandbox with
 # DIR/corpus and DIR/artifacts writable and, as /mnt, a file system in
 # memory of its own (256 MB), or the folder DIR/mnt when $scratch is
-# "folder".
+# "folder".  The project's tree is bound back, read-only, over the
+# private /tmp, so that a tree under /tmp still has its targets and seeds.
 sandbox() {
     dir=$1
     shift
@@ -64,7 +65,8 @@ sandbox() {
     fi
     bwrap --ro-bind / / --dev /dev --tmpfs /dev/pts --dev-bind /dev/null /dev/pts/0 \
         --remount-ro /dev/pts --remount-ro /dev --proc /proc --remount-ro /proc \
-        --tmpfs /tmp --remount-ro /tmp --bind "$dir/corpus" "$dir/corpus" \
+        --tmpfs /tmp --ro-bind "$top" "$top" --remount-ro /tmp \
+        --bind "$dir/corpus" "$dir/corpus" \
         --bind "$dir/artifacts" "$dir/artifacts" --chdir "$dir/artifacts" \
         --unshare-all --cap-drop ALL --new-session --die-with-parent \
         ${symbolizer:+--setenv ASAN_SYMBOLIZER_PATH "$symbolizer"} "$@"
