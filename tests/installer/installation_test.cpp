@@ -413,32 +413,6 @@ std::vector<Scenario> faultScenarios() {
     };
 }
 
-struct RunResult {
-    int status;
-    std::string err;
-};
-
-// tapemuMain in a child process of its own, stderr captured.
-RunResult runTapemu(const std::string &dir, std::vector<std::string> args) {
-    std::string errFile = dir + "/stderr.txt";
-    args.insert(args.begin(), "tapemu");
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open((dir + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char *> argv;
-        for (std::string &a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        int rc = tapemuMain((int)args.size(), argv.data());
-        fflush(nullptr);
-        _exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(errFile)};
-}
-
 // What one boot must leave, worked out from the disk before it.
 struct Expected;
 // The installation log of one boot: every line reaches the console; the file
@@ -710,7 +684,7 @@ protected:
         Tree outside = elsewhere();
         args.insert(args.end(), b.before.begin(), b.before.end());
         args.push_back(kInstaller);
-        RunResult r = runTapemu(dir, args);
+        TapemuResult r = runTapemu(dir, args);
         std::vector<std::string> trace = lines(readFile(out + "/trace.txt"));
         std::vector<std::string> said;
         for (const std::string &line : lines(r.err))
