@@ -134,7 +134,8 @@ std::vector<std::string> EmuTest::traceFrom(size_t first) const {
 
 std::string EmuTest::console() const { return readFile(out("console.bin")); }
 
-TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args) {
+TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args,
+                       const std::function<void()> &inChild) {
     std::string outFile = folder + "/stdout.txt", errFile = folder + "/stderr.txt";
     args.insert(args.begin(), "tapemu");
     fflush(nullptr);
@@ -142,6 +143,7 @@ TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args)
     if (pid == 0) {
         dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        if (inChild) inChild();
         std::vector<char *> argv;
         for (std::string &a : args) argv.push_back(&a[0]);
         argv.push_back(nullptr);

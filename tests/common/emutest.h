@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -113,12 +114,14 @@ bool sandboxWorks(std::string *why);
 
 // tapemu as a user runs it: tapemuMain in a child process of its own
 // (fresh firmware state), stdout and stderr captured in folder/stdout.txt
-// and folder/stderr.txt.  status -1: tapemu itself died.
+// and folder/stderr.txt.  status -1: tapemu itself died.  inChild, when
+// given, runs in the child first (to set its environment, say).
 struct TapemuResult {
     int status;
     std::string out, err;
 };
-TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args);
+TapemuResult runTapemu(const std::string &folder, std::vector<std::string> args,
+                       const std::function<void()> &inChild = nullptr);
 
 // A fresh folder for the running test case under TEST_SCRATCH_DIR, named
 // after it, with an empty disk/ProgramFiles inside.

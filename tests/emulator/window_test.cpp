@@ -48,31 +48,19 @@ class WindowRefuses : public ::testing::TestWithParam<Refusal> {};
 TEST_P(WindowRefuses, WithOneLineAndNothingRun) {
     const Refusal &c = GetParam();
     std::string f = testFolder();
-    std::vector<std::string> args = {"tapemu"};
+    std::vector<std::string> args;
     for (std::string a : c.args) args.push_back(a == "DISK" ? f + "/disk" : a == "OUT" ? f + "/out" : a);
     args.push_back(INSTALLER_TAP);
-    std::string errFile = f + "/stderr.txt";
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    TapemuResult r = runTapemu(f, args, [&c] {
         unsetenv("WAYLAND_DISPLAY");
         if (c.display)
             setenv("DISPLAY", ":99", 1);
         else
             unsetenv("DISPLAY");
-        std::vector<char *> argv;
-        for (std::string &a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        int rc = tapemuMain((int)args.size(), argv.data());
-        fflush(nullptr);
-        _exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << c.what;
-    EXPECT_EQ(c.status, WEXITSTATUS(status)) << c.what;
-    EXPECT_EQ(std::vector<std::string>{std::string("tapemu: ") + c.line}, lines(readFile(errFile))) << c.what;
+    });
+    ASSERT_NE(-1, r.status) << c.what;
+    EXPECT_EQ(c.status, r.status) << c.what;
+    EXPECT_EQ(std::vector<std::string>{std::string("tapemu: ") + c.line}, lines(r.err)) << c.what;
     EXPECT_FALSE(fileExists(f + "/out")) << c.what;
     EXPECT_FALSE(fileExists(f + "/disk/ProgramFiles/Zephyrdesk-Install.tap")) << c.what;
 }
