@@ -182,7 +182,8 @@ static void warnUnconfined(void) {
  * faults: the fault options as they came. */
 static std::vector<std::string> receiverOptions(const EmuOptions &o, bool autostart,
                                                 const std::vector<std::string> &faults) {
-    std::vector<std::string> args = {"--language", std::to_string(o.language)};
+    std::vector<std::string> args = {"--language", std::to_string(o.language), "--pts",
+                                     o.firstPts < 0 ? "none" : std::to_string(o.firstPts)};
     if (o.fixedTime) {
         char when[64];
         snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", o.year, o.month, o.day, o.hour, o.minute,

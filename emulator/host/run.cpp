@@ -405,8 +405,7 @@ int hostRun(const HostRun &run) {
     std::vector<std::string> arguments = run.receiverOptions;
     if (run.unconfined)
         arguments.insert(arguments.begin(), {"--unconfined", "--disk", absolute(run.disk), "--out",
-                                             absolute(run.out), "--pts",
-                                             run.pts < 0 ? "none" : std::to_string(run.pts)});
+                                             absolute(run.out)});
     bool placed = disk >= 0 && s.outFolder >= 0;
     for (size_t i = 0; placed && i < run.taps.size(); i++) {
         std::string firmwarePath;

@@ -36,7 +36,7 @@ static inline const char *unchecked(const char *p) {
 static int ptsNumber(const char *path) {
     static const char prefix[] = "/dev/pts/";
     path = unchecked(path);
-    if (emu.kernelConfined || !path || strncmp(path, prefix, sizeof prefix - 1) != 0) return -1;
+    if (!path || strncmp(path, prefix, sizeof prefix - 1) != 0) return -1;
     const char *p = path + sizeof prefix - 1;
     if (!*p) return -1;
     int n = 0;
@@ -100,12 +100,17 @@ static int failWith(int error) {
 
 typedef int (*OpenFunction)(const char *, int, ...);
 
-/* A terminal of the console: a new descriptor of the capture that the
- * receiver opened at its start, so that nothing put in place of
- * out/console.bin since then is followed. */
+/* A terminal of the console: a new descriptor of the console that the
+ * receiver opened at its start.  Without the sandbox that is the capture
+ * out/console.bin, so that nothing put in place of it since then is
+ * followed; in the sandbox it is the terminal bound at /dev/pts/N, which
+ * the kernel would open anew for every piece a TAP writes (a path walk
+ * and an open of the host side's FIFO for each piece; a duplicate is one
+ * cheap call). */
 static int openConsole(int n, int flags, mode_t mode) {
     (void)flags, (void)mode;
-    if (emu.options.firstPts < 0 || n < emu.options.firstPts || emu.consoleFd < 0) {
+    if (emu.options.firstPts < 0 || n < emu.options.firstPts || emu.consoleFd < 0 ||
+        (emu.kernelConfined && n != emu.options.firstPts)) {
         errno = ENOENT;
         return -1;
     }

@@ -190,6 +190,9 @@ int emuStartConfined(const EmuOptions *options, char *err, size_t errSize) {
     emu.disk = emu.diskReal = EMU_MOUNT;
     emu.options.disk = emu.disk.c_str();
     emu.options.out = nullptr;
+    // the console terminal, kept open: the TAPs' opens of it get duplicates
+    if (options->firstPts >= 0)
+        emu.consoleFd = open(("/dev/pts/" + std::to_string(options->firstPts)).c_str(), O_RDWR | O_CLOEXEC);
     return startFresh(err, errSize);
 }
 

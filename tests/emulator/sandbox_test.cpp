@@ -121,6 +121,42 @@ TEST_F(Sandbox, WithoutItTapemuWarnsOnceAndPlaysTheSameScript) {
     EXPECT_EQ(readFile(f + "/plainout/console.bin"), readFile(f + "/out/console.bin"));
 }
 
+// Which console terminals a TAP's open reaches, as README's --pts says:
+// in the sandbox only /dev/pts/N, without it every one from N on; none:
+// not one.  Every piece lands in console.bin, and no descriptor stays.
+struct Terminals {
+    std::vector<std::string> options;
+    std::string console;  // console.bin after the TAP tried /dev/pts/0 to 5
+};
+
+void PrintTo(const Terminals &c, std::ostream *o) {
+    for (const std::string &w : c.options) *o << w << " ";
+}
+
+class SandboxTerminals : public Sandbox, public ::testing::WithParamInterface<Terminals> {};
+
+TEST_P(SandboxTerminals, ReachTheConsoleAsTheOptionSays) {
+    std::string f = testFolder();
+    std::vector<std::string> args = {"--disk", f + "/disk", "--out", f + "/out", "--no-pictures", "--keys",
+                                     "DIGIT_9 EXIT"};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    args.push_back(tapDir + "/Sketch.tap");
+    TapemuResult r = runTapemu(f, args);
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(GetParam().console, readFile(f + "/out/console.bin"));
+    EXPECT_NE(std::string::npos, readFile(f + "/out/trace.txt").find("terminals: descriptors as before"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SandboxTerminals,
+    ::testing::ValuesIn(std::vector<Terminals>{
+        {{}, std::string("pts 0\n\0", 7)},
+        {{"--pts", "3"}, std::string("pts 3\n\0", 7)},
+        {{"--pts", "3", "--no-sandbox"}, std::string("pts 3\n\0pts 4\n\0pts 5\n\0", 21)},
+        {{"--pts", "none"}, ""},
+        {{"--pts", "none", "--no-sandbox"}, ""},
+    }));
+
 // A link left (by an earlier TAP run without the sandbox, say) where the
 // host side puts the TAP file or an output.
 struct Leftover {

@@ -2,7 +2,7 @@
  * Sketch: a small TAP for the stand-in's own tests.  On its first event it
  * takes the screen and draws a frame with a title; OK repaints the box in
  * the next colour, the forward and back keys write a line to the console,
- * EXIT gives the screen back and ends the TAP.  Keys it does not know it
+ * 9 writes "pts N" to each of /dev/pts/0 to /dev/pts/5 that opens, EXIT gives the screen back and ends the TAP.  Keys it does not know it
  * hands back.
  */
 #include <fcntl.h>
@@ -37,6 +37,25 @@ static void console(const char *text) {
     close(fd);
 }
 
+/* "pts N" to every terminal that opens, then whether the descriptors
+ * came back as they were. */
+static void terminals(void) {
+    int before = open("/dev/null", O_RDONLY);
+    if (before >= 0) close(before);
+    for (int n = 0; n <= 5; n++) {
+        char path[16], text[16];
+        TAP_SPrint(path, "/dev/pts/%d", n);
+        TAP_SPrint(text, "pts %d\n", n);
+        int fd = open(path, O_RDWR);
+        if (fd < 0) continue;
+        if (write(fd, text, strlen(text) + 1) < 0) TAP_Print("console write failed\n");
+        close(fd);
+    }
+    int after = open("/dev/null", O_RDONLY);
+    if (after >= 0) close(after);
+    TAP_Print(before == after ? "terminals: descriptors as before\n" : "terminals: a descriptor stays open\n");
+}
+
 dword TAP_EventHandler(word event, dword param1, dword param2) {
     (void)param2;
     if (!started) {
@@ -56,6 +75,9 @@ dword TAP_EventHandler(word event, dword param1, dword param2) {
         return 0;
     case KEY_BACK_REMOTE_2:
         console("back\n");
+        return 0;
+    case 0x10009:
+        terminals();
         return 0;
     case KEY_EXIT_REMOTE:
         TAP_Osd_Delete(region);
