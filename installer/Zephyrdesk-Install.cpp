@@ -382,13 +382,6 @@ static void makeCRCTable(void) {
     crcTableReady = 1;
 }
 
-/* The entry of table k for the byte that stands at bit 2 of offset: the
- * offset is the byte times 4, so that it takes one shift and one mask to
- * make and adds to the table's address as it stands. */
-static inline dword crcEntry(int k, dword offset) {
-    return *(const dword *)((const byte *)crcTable[k] + offset);
-}
-
 /* Returns the CRC-32 of length bytes at data (reflected polynomial
  * 0xEDB88320, initial and final value 0xFFFFFFFF: zlib's crc32). */
 dword payloadCRC32(const void *data, dword length) {
@@ -404,9 +397,9 @@ dword payloadCRC32(const void *data, dword length) {
         memcpy(&lo, __builtin_assume_aligned(p, 4), 4);
         memcpy(&hi, __builtin_assume_aligned(p + 4, 4), 4);
         lo ^= c;
-        c = crcEntry(7, (lo << 2) & 0x3FC) ^ crcEntry(6, (lo >> 6) & 0x3FC) ^ crcEntry(5, (lo >> 14) & 0x3FC) ^
-            crcEntry(4, (lo >> 22) & 0x3FC) ^ crcEntry(3, (hi << 2) & 0x3FC) ^ crcEntry(2, (hi >> 6) & 0x3FC) ^
-            crcEntry(1, (hi >> 14) & 0x3FC) ^ crcEntry(0, (hi >> 22) & 0x3FC);
+        c = crcTable[7][lo & 0xFF] ^ crcTable[6][(lo >> 8) & 0xFF] ^ crcTable[5][(lo >> 16) & 0xFF] ^
+            crcTable[4][lo >> 24] ^ crcTable[3][hi & 0xFF] ^ crcTable[2][(hi >> 8) & 0xFF] ^
+            crcTable[1][(hi >> 16) & 0xFF] ^ crcTable[0][hi >> 24];
     }
     while (length-- != 0) c = crcTable[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
     return c ^ 0xFFFFFFFFu;
