@@ -46,8 +46,8 @@ run: configure
 
 bench: configure
 	@sh tools/install-deps.sh bench
-	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) tappack -- --no-print-directory
-	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) -- --no-print-directory
+	cmake --build --preset host -j$(JOBS) --target $(RUN_TARGETS) tappack crctime -- --no-print-directory
+	cmake --build --preset mipsel -j$(JOBS) --target $(RUN_TARGETS) crctime -- --no-print-directory
 	python3 tools/bench.py --runs $(BENCH_RUNS)
 
 clean:
