@@ -167,6 +167,16 @@ std::string testFolder() {
     return folder;
 }
 
+unsigned long long readLe(const std::string &b, size_t at, int n) {
+    unsigned long long v = 0;
+    for (int i = n - 1; i >= 0; i--) v = v << 8 | (unsigned char)b[at + i];
+    return v;
+}
+
+void writeLe(std::string &b, size_t at, int n, unsigned long long v) {
+    for (int i = 0; i < n; i++) b[at + i] = (char)(v >> (8 * i));
+}
+
 std::vector<std::string> lines(const std::string &text) {
     std::vector<std::string> result;
     size_t at = 0;

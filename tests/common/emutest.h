@@ -130,6 +130,11 @@ std::string testFolder();
 // The lines of a text, without their newlines.
 std::vector<std::string> lines(const std::string &text);
 
+// The little-endian value of n bytes at offset at of b (an ELF file's
+// fields on both builds), and the same written back.
+unsigned long long readLe(const std::string &b, size_t at, int n);
+void writeLe(std::string &b, size_t at, int n, unsigned long long v);
+
 // File helpers for fixtures and checks.
 std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);

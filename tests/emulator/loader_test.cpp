@@ -382,14 +382,6 @@ struct Damage {
 void PrintTo(const Damage &c, std::ostream *o) { *o << c.what; }
 
 bool wideElf(const std::string &e) { return e[4] == 2; }
-unsigned long long readLe(const std::string &e, size_t at, int size) {
-    unsigned long long v = 0;
-    for (int i = size - 1; i >= 0; i--) v = v << 8 | (unsigned char)e[at + i];
-    return v;
-}
-void writeLe(std::string &e, size_t at, int size, unsigned long long v) {
-    for (int i = 0; i < size; i++) e[at + i] = (char)(v >> (8 * i));
-}
 // Offset of field (ELF32 offset, ELF64 offset, sizes) of program header type `type`.
 size_t segmentField(const std::string &e, unsigned type, size_t off32, size_t off64) {
     bool w = wideElf(e);

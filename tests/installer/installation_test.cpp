@@ -51,16 +51,6 @@ std::string hex8(dword v) {
     return s;
 }
 
-unsigned long long readLe(const std::string &b, size_t at, int n) {
-    unsigned long long v = 0;
-    for (int i = n - 1; i >= 0; i--) v = v << 8 | (unsigned char)b[at + i];
-    return v;
-}
-
-void writeLe(std::string &b, size_t at, int n, unsigned long long v) {
-    for (int i = 0; i < n; i++) b[at + i] = (char)(v >> (8 * i));
-}
-
 // ---- The disk ------------------------------------------------------------
 
 // A file ('f': bytes and time) or folder ('d') of the disk.
